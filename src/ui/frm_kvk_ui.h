@@ -1,0 +1,94 @@
+// frmkvkUI: the reader window shown while a card is read. It reports the user's wish to stop
+// (CloseWindow) and, for a keyboard read, runs the keyboard reader and forwards its reports.
+// It decides nothing about the read itself. Drawing is the platform's ReaderView.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/automation_error.h"
+#include "ui/event_loop.h"
+#include "ui/keyboard_reader.h"
+#include "ui/reader_view.h"
+
+namespace qz {
+
+class frmkvkUIEvents {
+ public:
+  virtual void CloseWindow() = 0;
+  virtual void KeyboardCherryError(std::int32_t& lngNumber, std::string& strDescription) = 0;
+  virtual void KeyboardError(AutomationError& mErr, std::string& strModul, std::string& strProc,
+                             std::string& strZusatz) = 0;
+  virtual void mError(AutomationError& mErr, std::string& strModul, std::string& strProc,
+                      std::string& strZusatz) = 0;
+
+ protected:
+  ~frmkvkUIEvents() = default;
+};
+
+class frmkvkUI : private ReaderViewListener, private KeyboardReaderEvents {
+ public:
+  // Creates the keyboard reader of a keyboard read; raises AutomationError 339 when absent.
+  using KeyboardFactory = std::function<std::unique_ptr<KeyboardReader>()>;
+
+  frmkvkUI(EventLoop& loop, std::unique_ptr<ReaderView> view, frmkvkUIEvents& owner,
+           KeyboardFactory keyboard_factory);
+  ~frmkvkUI();
+  frmkvkUI(const frmkvkUI&) = delete;
+  frmkvkUI& operator=(const frmkvkUI&) = delete;
+
+  // lblTitle's caption.
+  void SetTitle(const std::string& caption);
+  const std::string& Title() const { return title_; }
+  // Puts a text into the message line and repaints it at once.
+  void Message(const std::string& sText);
+  const std::string& MessageText() const { return message_; }
+  // Command1.Enabled.
+  void SetCancelEnabled(bool enabled);
+  bool CancelEnabled() const { return cancel_enabled_; }
+
+  // Shows the window modally; returns when it has been hidden or unloaded, the loop running
+  // meanwhile. Returns at once when the window is already unloaded.
+  void ShowModal();
+  void Hide();
+  bool Visible() const;
+  // Unload from code: raises no CloseWindow; releases the keyboard object. Repeatable.
+  void Unload();
+  bool Unloaded() const { return unloaded_; }
+
+  // Keyboard-read members.
+  void WaitingTime(std::int32_t vData);
+  void EnableCherryTimer();
+  bool CherryReturnValue() const { return mCherryReturnValue; }
+  KeyboardReader* CherryKeyboard() const { return mKeyboard.get(); }
+
+ private:
+  // ReaderViewListener
+  void CancelClicked() override;  // Command1_Click
+  void CloseRequested(UnloadMode mode) override;  // Form_QueryUnload + unload
+  // KeyboardReaderEvents
+  void CherryError(std::int32_t& lngNumber, std::string& strDescription) override;
+  void Error(AutomationError& mErr, std::string& strModul, std::string& strProc,
+             std::string& strZusatz) override;
+
+  void CherryTimer_Timer();
+  void ReadCherry();
+
+  EventLoop& loop_;
+  std::unique_ptr<ReaderView> view_;
+  frmkvkUIEvents& owner_;
+  KeyboardFactory keyboard_factory_;
+  std::string title_;
+  std::string message_;
+  bool cancel_enabled_ = true;
+  bool unloaded_ = false;
+  EventLoop::TimerId cherry_timer_ = 0;  // 0 while CherryTimer is disabled
+
+  std::unique_ptr<KeyboardReader> mKeyboard;
+  bool mCherryReturnValue = false;
+  std::int32_t mWaitingTime = 0;
+};
+
+}  // namespace qz

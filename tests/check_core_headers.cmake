@@ -1,0 +1,16 @@
+# Fails when a file of the portable core includes an operating-system header.
+file(GLOB_RECURSE files ${ROOT}/src/link/* ${ROOT}/src/kvk/* ${ROOT}/src/dialogue/*
+     ${ROOT}/src/app/*.h ${ROOT}/src/app/*.cpp ${ROOT}/src/ui/*)
+set(bad "")
+foreach(f ${files})
+  if(f MATCHES "_(posix|win)\\.(cpp|h)$")
+    continue()
+  endif()
+  file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*<(windows|winbase|winsock2|unistd|termios|poll|fcntl|dlfcn|signal|pthread|sys/[a-z_]+|objbase|oleauto|ole2)\\.h>")
+  if(lines)
+    list(APPEND bad "${f}: ${lines}")
+  endif()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "OS headers in the portable core:\n${bad}")
+endif()

@@ -1,0 +1,139 @@
+// A serial port on a scripted line. Ports are looked up by number in a FakeSerialBus when they
+// are opened: a number the bus does not know is error 8002, a port may be set to fail with
+// another number, and a port may carry a terminal that answers what the component writes.
+// Received bytes go through the same ReceiveBuffer as the real ports, so the threshold rules
+// are the real ones.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "app/automation_error.h"
+#include "link/receive_buffer.h"
+#include "link/serial_port.h"
+#include "tests/fakes/fake_event_loop.h"
+
+namespace qz::testing {
+
+class FakeSerialPort;
+
+// What is attached to one port number.
+struct FakeLine {
+  std::int32_t open_error = 0;  // raised by PortOpen = True when non-zero
+  // Called with every block the component writes; answers through port.Deliver().
+  std::function<void(FakeSerialPort& port, std::span<const std::uint8_t> written)> terminal;
+  // Everything written on this line, one entry per Output call.
+  std::vector<std::vector<std::uint8_t>> written;
+  int opens = 0;
+};
+
+class FakeSerialBus {
+ public:
+  FakeLine& Line(std::int16_t n) { return lines_[n]; }
+  FakeLine* Find(std::int16_t n) {
+    auto it = lines_.find(n);
+    return it == lines_.end() ? nullptr : &it->second;
+  }
+  // The port that is open now, if any (a test's view of "is anything left open").
+  FakeSerialPort* open_port = nullptr;
+  int open_count = 0;
+
+ private:
+  std::map<std::int16_t, FakeLine> lines_;
+};
+
+class FakeSerialPort : public SerialPort {
+ public:
+  FakeSerialPort(EventLoop& loop, FakeSerialBus& bus)
+      : loop_(loop), bus_(bus), alive_(std::make_shared<bool>(true)) {}
+  ~FakeSerialPort() override {
+    *alive_ = false;
+    if (open_) Close();
+  }
+
+  void SetCommPort(std::int16_t port) override {
+    if (open_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
+    port_ = port;
+  }
+  std::int16_t CommPort() const override { return port_; }
+
+  void SetPortOpen(bool open) override {
+    if (!open) {
+      if (open_) Close();
+      return;
+    }
+    if (open_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
+    FakeLine* line = bus_.Find(port_);
+    if (line == nullptr)
+      throw AutomationError(kErrInvalidPortNumber, kSerialErrorSource, "Invalid port number");
+    if (line->open_error != 0)
+      throw AutomationError(line->open_error, kSerialErrorSource, "Port not available");
+    line_ = line;
+    ++line_->opens;
+    open_ = true;
+    buffer_.Clear();
+    bus_.open_port = this;
+    ++bus_.open_count;
+  }
+  bool PortOpen() const override { return open_; }
+
+  void SetRThreshold(std::int16_t bytes) override {
+    if (buffer_.SetThreshold(bytes)) PostNotify();
+  }
+  std::int16_t RThreshold() const override { return buffer_.Threshold(); }
+
+  void Output(std::span<const std::uint8_t> bytes) override {
+    if (!open_) throw AutomationError(kErrPortNotOpen, kSerialErrorSource, "Port is not open");
+    line_->written.emplace_back(bytes.begin(), bytes.end());
+    if (line_->terminal) line_->terminal(*this, bytes);
+  }
+  std::vector<std::uint8_t> Input() override { return buffer_.TakeAll(); }
+  std::int16_t CommEvent() const override { return kComEvReceive; }
+  void SetOnComm(Notify on_comm) override { on_comm_ = std::move(on_comm); }
+
+  // Bytes from the terminal arrive (ignored while the port is closed, as on a real line).
+  void Deliver(std::span<const std::uint8_t> bytes) {
+    if (open_ && buffer_.Append(bytes)) PostNotify();
+  }
+  void Deliver(std::initializer_list<std::uint8_t> bytes) {
+    Deliver(std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
+  }
+  std::size_t Waiting() const { return buffer_.Size(); }
+  FakeLine* Line() const { return line_; }
+  EventLoop& Loop() { return loop_; }
+
+ private:
+  void Close() {
+    open_ = false;
+    buffer_.Clear();
+    line_ = nullptr;
+    if (bus_.open_port == this) bus_.open_port = nullptr;
+    --bus_.open_count;
+  }
+  // One pending notification at most; it is delivered only if still due when it runs.
+  void PostNotify() {
+    if (pending_) return;
+    pending_ = true;
+    loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (alive.expired()) return;
+      pending_ = false;
+      if (open_ && buffer_.Due() && on_comm_) on_comm_();
+    });
+  }
+
+  EventLoop& loop_;
+  FakeSerialBus& bus_;
+  std::shared_ptr<bool> alive_;
+  std::int16_t port_ = 0;
+  bool open_ = false;
+  bool pending_ = false;
+  FakeLine* line_ = nullptr;
+  ReceiveBuffer buffer_;
+  Notify on_comm_;
+};
+
+}  // namespace qz::testing
