@@ -66,6 +66,12 @@ class clsApplication : private frmCommEvents, private frmkvkUIEvents {
   void LogError(const AutomationError& err, const std::string& method, const std::string& comment);
   void FillFromKeyboard(KeyboardReader& keyboard);
 
+  // The branches and the end of ReadCard, and the dialogue's normal end (clear mBusy, unload).
+  enmReturnValue ReadFromPort();
+  enmReturnValue ReadFromKeyboard();
+  void RunClosingSteps();
+  void EndDialogue();
+
   Platform& platform_;
 
   // The object's state.

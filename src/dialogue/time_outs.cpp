@@ -1,0 +1,32 @@
+// The link's alarm and its RESYNCH confirmation, for a read and for the port search.
+#include <string>
+
+#include "app/cls_application.h"
+
+namespace qz {
+
+void clsApplication::mFrm_TimeReached(const std::string& Key) {
+  if (Key == "PORTCHECK") {
+    mPortWait = false;  // the port search looks at mPortFound now
+    return;
+  }
+  if (Key != "RESYNC" || mResyncDone) return;  // answered in time: the read has gone on
+
+  // No terminal answered: nothing more of this read may reach the link.
+  mFrm->COMM().SetPortOpen(false);
+  mKVKData = nullptr;
+  mResult = RV_NoReaderResponding;
+  mFrmUI->Unload();  // mBusy is ReadCard's to clear
+}
+
+void clsApplication::mFrm_WTXResynchCompleted(std::int32_t& CmdType) {
+  if (CmdType != 1) return;
+  mResyncDone = true;
+  if (mPortCheck) {
+    mPortFound = true;  // the scan only listens; it sends nothing more
+  } else {
+    mFrm->SendCommand(CMD_ResetCT);  // (re)starts the chain
+  }
+}
+
+}  // namespace qz
