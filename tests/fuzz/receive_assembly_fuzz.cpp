@@ -1,0 +1,112 @@
+// Arbitrary bytes in arbitrary pieces into a frmComm whose owner sends the next command from
+// inside every event. Input: a list of steps; a step's first byte says what happens:
+//   0xFF         the clock moves 500 ms (the alarm may fire)
+//   0xFE         a notification with whatever is waiting (a port that reports early)
+//   n < 0xFE     the next n % 64 bytes arrive on the line, then the loop runs
+// The link must never read out of range, never write a command more than twice, and be in a
+// consistent state whenever it raises an event.
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "link/frm_comm.h"
+#include "tests/fakes/fake_event_loop.h"
+#include "tests/fakes/fake_serial_port.h"
+
+namespace {
+
+using qz::testing::FakeEventLoop;
+using qz::testing::FakeSerialBus;
+using qz::testing::FakeSerialPort;
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+class Owner : public qz::frmCommEvents {
+ public:
+  qz::frmComm* link = nullptr;
+  qz::testing::FakeLine* line = nullptr;
+
+  void Send(qz::CmdType cmd) {
+    CheckAtMostOneResend();
+    link->SendCommand(cmd);
+    writes_at_send_ = line->written.size();
+  }
+  // Since the last command, the line has seen at most its single re-send.
+  void CheckAtMostOneResend() const { Check(line->written.size() - writes_at_send_ <= 1); }
+
+  void CommandReceived(std::string, qz::CmdType CMD) override {
+    CheckIdle();
+    Check(CMD >= qz::CMD_ResetCT && CMD <= qz::CMD_EjectICC);
+    // Walk through the command set, as the dialogue does.
+    Send(CMD % 6 + 1);
+  }
+  void WTXResynchCompleted(std::int32_t& CmdType) override {
+    CheckIdle();
+    Check(CmdType == 1);
+    Send(qz::CMD_ResetCT);
+  }
+  void TimeReached(std::string& Key) override {
+    Check(Key == "RESYNC");
+    Send(qz::CMD_Resynch);
+    link->StartTimer("RESYNC", 800);
+  }
+
+ private:
+  std::size_t writes_at_send_ = 0;
+
+  // Events come only from a link back in its start state.
+  void CheckIdle() {
+    Check(!link->AwaitingRest());
+    Check(link->COMM().RThreshold() == 3);
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FakeEventLoop loop;
+  FakeSerialBus bus;
+  bus.Line(1);
+  Owner owner;
+  auto port_owner = std::make_unique<FakeSerialPort>(loop, bus);
+  FakeSerialPort* port = port_owner.get();
+  qz::frmComm link(loop, std::move(port_owner), owner);
+  owner.link = &link;
+  owner.line = &bus.Line(1);
+  link.COMM().SetCommPort(1);
+  link.COMM().SetPortOpen(true);
+  owner.Send(qz::CMD_Resynch);
+  link.StartTimer("RESYNC", 800);
+
+  const std::span<const std::uint8_t> in(data, size);
+  for (std::size_t i = 0; i < in.size();) {
+    const std::uint8_t op = in[i++];
+    if (op == 0xFF) {
+      loop.AdvanceBy(std::chrono::milliseconds(500));
+    } else if (op == 0xFE) {
+      link.COMM_OnComm();
+      loop.Drain();
+    } else {
+      const std::size_t n = std::min<std::size_t>(op % 64, in.size() - i);
+      port->Deliver(in.subspan(i, n));
+      i += n;
+      loop.Drain();
+    }
+    // A command is written at most twice, and the last write is the block kept for a re-send.
+    const auto& written = owner.line->written;
+    owner.CheckAtMostOneResend();
+    Check(link.SendCount() == 1 || link.SendCount() == 2);
+    Check(written.back() == link.LastBlock());
+    // The threshold is 3 between blocks and never asks for more than a block's rest.
+    const std::int16_t threshold = link.COMM().RThreshold();
+    Check(link.AwaitingRest() ? threshold >= 1 && threshold <= 256 : threshold == 3);
+  }
+  return 0;
+}
