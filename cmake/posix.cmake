@@ -1,0 +1,33 @@
+# The Linux build: the component as a shared library, the kvkread command and the ctsim terminal
+# simulator.
+find_package(CLI11 CONFIG REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+
+# libqzcardreader.so: the portable core whole (hosts may use any of it) plus the POSIX layer.
+add_library(qzcardreader SHARED ${QZ_POSIX_SOURCES})
+target_link_libraries(qzcardreader PUBLIC "$<LINK_LIBRARY:WHOLE_ARCHIVE,qzcore>" ${CMAKE_DL_LIBS})
+target_include_directories(qzcardreader PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(qzcardreader PRIVATE ${QZ_WARNINGS})
+
+# The terminal simulator as a library: used by ctsim, by kvkread --simulate and by the tests.
+file(GLOB QZ_CTSIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/ctsim/*.cpp)
+list(FILTER QZ_CTSIM_SOURCES EXCLUDE REGEX "_main\\.cpp$")
+add_library(ctsim_lib STATIC ${QZ_CTSIM_SOURCES})
+target_include_directories(ctsim_lib PUBLIC ${PROJECT_SOURCE_DIR}/tools/ctsim)
+target_link_libraries(ctsim_lib PUBLIC qzcardreader)
+target_compile_options(ctsim_lib PRIVATE ${QZ_WARNINGS})
+
+add_executable(ctsim ${PROJECT_SOURCE_DIR}/tools/ctsim/ctsim_main.cpp)
+target_link_libraries(ctsim PRIVATE ctsim_lib CLI11::CLI11)
+target_compile_definitions(ctsim PRIVATE CTSIM_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+target_compile_options(ctsim PRIVATE ${QZ_WARNINGS})
+set_target_properties(ctsim PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/ctsim)
+
+if(EXISTS ${PROJECT_SOURCE_DIR}/tools/kvkread/kvkread_main.cpp)
+  file(GLOB QZ_KVKREAD_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/kvkread/*.cpp)
+  add_executable(kvkread ${QZ_KVKREAD_SOURCES})
+  target_link_libraries(kvkread PRIVATE ctsim_lib qzcardreader CLI11::CLI11 nlohmann_json::nlohmann_json)
+  target_compile_definitions(kvkread PRIVATE CTSIM_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  target_compile_options(kvkread PRIVATE ${QZ_WARNINGS})
+  set_target_properties(kvkread PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/kvkread)
+endif()

@@ -1,0 +1,172 @@
+#include "ctsim_server_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace qz::ctsim {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+void MakeRaw(int fd, bool serial_line) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;  // not a terminal: nothing to set
+  cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  if (serial_line) t.c_cflag |= PARENB;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+}  // namespace
+
+Server::Server(PosixEventLoop& loop, ServerOptions options)
+    : loop_(loop), options_(std::move(options)), terminal_(options_.terminal) {}
+
+Server::~Server() {
+  if (watch_ != 0) loop_.UnwatchFd(watch_);
+  if (rewatch_timer_ != 0) loop_.CancelTimer(rewatch_timer_);
+  if (pump_timer_ != 0) loop_.CancelTimer(pump_timer_);
+  if (slave_fd_ >= 0) close(slave_fd_);
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string Server::OpenPty() {
+  fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) Fail("posix_openpt");
+  if (grantpt(fd_) != 0 || unlockpt(fd_) != 0) Fail("grantpt/unlockpt");
+  char name[128];
+  if (ptsname_r(fd_, name, sizeof name) != 0) Fail("ptsname_r");
+  peer_path_ = name;
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  // Raw from the start, so that a peer that does not set the line up fully still sees bytes
+  // unchanged; and held open, so that the master stays quiet while no peer has the port open.
+  slave_fd_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave_fd_ < 0) Fail("open " + peer_path_);
+  MakeRaw(slave_fd_, false);
+  Watch();
+  return peer_path_;
+}
+
+void Server::OpenDevice(const std::string& path) {
+  fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) Fail("open " + path);
+  MakeRaw(fd_, true);
+  tcflush(fd_, TCIOFLUSH);
+  peer_path_ = path;
+  Watch();
+}
+
+void Server::Watch() {
+  watch_ = loop_.WatchFd(fd_, POLLIN, [this](short revents) { OnReadable(revents); });
+}
+
+void Server::OnReadable(short revents) {
+  std::uint8_t buf[512];
+  bool hung_up = false;
+  for (;;) {
+    const ssize_t n = read(fd_, buf, sizeof buf);
+    if (n > 0) {
+      Clock::time_point now = Clock::now();
+      Clock::time_point complete = now;
+      if (options_.pace) {
+        // On a real line the command is complete only when its last byte has come in.
+        rx_free_ = std::max(rx_free_, now) + kByteTime * static_cast<long>(n);
+        complete = rx_free_;
+      }
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - epoch_);
+      std::vector<Chunk> chunks =
+          terminal_.Receive(std::span(buf, static_cast<std::size_t>(n)), ms);
+      for (std::size_t i = 0; i < chunks.size(); ++i) {
+        Pending p{std::move(chunks[i].bytes), chunks[i].delay, Clock::time_point::min()};
+        if (i == 0) {
+          p.earliest = complete + chunks[i].delay;
+          p.delay = std::chrono::milliseconds{0};
+        }
+        queue_.push_back(std::move(p));
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    hung_up = true;  // no peer on the line (EIO on a pty master), or the device is gone
+    break;
+  }
+  const bool loop_ended_watch = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  if ((hung_up || loop_ended_watch) && watch_ != 0) {
+    // Listen again a little later instead of spinning on a descriptor that stays "ready".
+    if (!loop_ended_watch) loop_.UnwatchFd(watch_);
+    watch_ = 0;
+    rewatch_timer_ = loop_.AddTimer(std::chrono::milliseconds{20}, [this] {
+      rewatch_timer_ = 0;
+      Watch();
+    });
+  }
+  Pump();
+}
+
+bool Server::WriteSome(Pending& p, std::size_t upto) {
+  while (p.written < upto) {
+    const ssize_t n = write(fd_, p.bytes.data() + p.written, upto - p.written);
+    if (n > 0) {
+      p.written += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return false;  // the peer is not reading: try again soon
+    p.written = p.bytes.size();                  // nobody on the line: the bytes are lost
+  }
+  return true;
+}
+
+void Server::Pump() {
+  while (!queue_.empty()) {
+    Pending& p = queue_.front();
+    const Clock::time_point now = Clock::now();
+    if (!p.started) {
+      const Clock::time_point due = std::max(p.earliest, line_free_ + p.delay);
+      if (now < due) return ArmPump(due - now);
+      p.started = true;
+      p.start = options_.pace ? std::max(due, line_free_) : now;
+    }
+    std::size_t upto = p.bytes.size();
+    if (options_.pace) {
+      // A byte may go out when its last bit would have been sent.
+      const auto elapsed = now - p.start;
+      upto = std::min<std::size_t>(p.bytes.size(), static_cast<std::size_t>(elapsed / kByteTime));
+    }
+    if (!WriteSome(p, upto)) return ArmPump(std::chrono::milliseconds{5});
+    if (p.written < p.bytes.size())
+      return ArmPump(p.start + kByteTime * static_cast<long>(p.written + 1) - now);
+    line_free_ =
+        options_.pace ? p.start + kByteTime * static_cast<long>(p.bytes.size()) : Clock::now();
+    t1::Bytes done = std::move(p.bytes);
+    queue_.pop_front();
+    if (on_written_) on_written_(done);
+  }
+}
+
+void Server::ArmPump(Clock::duration wait) {
+  if (pump_timer_ != 0) return;
+  // Timers count whole milliseconds; round up so that nothing goes out early.
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);
+  if (ms < std::chrono::milliseconds{1}) ms = std::chrono::milliseconds{1};
+  pump_timer_ = loop_.AddTimer(ms, [this] {
+    pump_timer_ = 0;
+    Pump();
+  });
+}
+
+}  // namespace qz::ctsim

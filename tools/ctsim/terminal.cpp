@@ -1,0 +1,191 @@
+#include "terminal.h"
+
+#include <algorithm>
+
+namespace qz::ctsim {
+namespace {
+
+constexpr std::uint8_t kInsResetCt = 0x11;
+constexpr std::uint8_t kInsRequestIcc = 0x12;
+constexpr std::uint8_t kInsEjectIcc = 0x15;
+constexpr std::uint8_t kInsSelectFile = 0xA4;
+constexpr std::uint8_t kInsReadBinary = 0xB0;
+constexpr std::uint8_t kClaTerminal = 0x20;
+constexpr std::uint8_t kClaCard = 0x00;
+constexpr std::size_t kMaxCardData = 256;  // READ BINARY with Le 00
+
+// The answer's NAD swaps the command's source and destination addresses.
+std::uint8_t ReplyNad(std::uint8_t nad) {
+  return static_cast<std::uint8_t>(((nad & 0x0F) << 4) | ((nad >> 4) & 0x0F));
+}
+
+}  // namespace
+
+Terminal::Terminal(TerminalConfig config) : config_(std::move(config)) {
+  if (config_.card.size() > kMaxCardData) config_.card.resize(kMaxCardData);
+}
+
+std::vector<Chunk> Terminal::Receive(std::span<const std::uint8_t> bytes,
+                                     std::chrono::milliseconds now) {
+  if (!in_.empty() && now - last_rx_ > kCharacterTimeout) in_.clear();
+  last_rx_ = now;
+  in_.insert(in_.end(), bytes.begin(), bytes.end());
+
+  std::vector<Chunk> out;
+  while (in_.size() >= t1::kHeaderSize) {
+    const std::size_t need = std::size_t{in_[2]} + 4;
+    if (in_.size() < need) break;
+    t1::Bytes block(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(need));
+    if (t1::Lrc(std::span(block).first(need - 1)) != block.back()) {
+      // Not a block: slide one byte on to find the start of the next one.
+      in_.erase(in_.begin());
+      continue;
+    }
+    in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(need));
+    HandleBlock(block, out);
+  }
+  return out;
+}
+
+void Terminal::HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out) {
+  ++blocks_received_;
+  if (config_.scenario.kind == ScenarioKind::kSilent) return;
+  const std::uint8_t nad = block[0];
+  const std::uint8_t pcb = block[1];
+  const auto inf = std::span(block).subspan(t1::kHeaderSize, block[2]);
+
+  if (pcb == t1::kPcbResynchReq) {
+    expect_seq_ = false;
+    send_seq_ = false;
+    last_answer_.clear();
+    answered_since_resynch_ = false;
+    EmitBlock(t1::MakeBlock(ReplyNad(nad), t1::kPcbResynchResp, {}), config_.answer_delay, out);
+    return;
+  }
+  if (pcb & t1::kPcbRBlock) return;  // R-blocks and other S-blocks: nothing to answer
+
+  const bool seq = (pcb & t1::kPcbSeqBit) != 0;
+  if (seq != expect_seq_) {
+    // The host repeats its last command: it did not accept our answer, so send it again.
+    if (last_answer_.empty()) return;
+    ++repeats_;
+    std::vector<t1::Bytes> again = last_answer_;
+    for (std::size_t i = 0; i < again.size(); ++i)
+      EmitBlock(again[i], i == 0 ? config_.answer_delay : Terminal::kBlockGap, out);
+    return;
+  }
+  expect_seq_ = !expect_seq_;
+  ++commands_executed_;
+  const std::uint8_t ins = inf.size() >= 2 ? inf[1] : 0;
+  instructions_.push_back(ins);
+  std::vector<t1::Bytes> blocks = BuildAnswerBlocks(ReplyNad(nad), Execute(inf));
+  last_answer_ = blocks;
+  const bool first_answer = !answered_since_resynch_;
+  answered_since_resynch_ = true;
+  Emit(std::move(blocks), ins, first_answer, out);
+}
+
+Terminal::Answer Terminal::Execute(std::span<const std::uint8_t> apdu) {
+  const ScenarioKind kind = config_.scenario.kind;
+  if (apdu.size() < 4) return {{}, 0x67, 0x00};
+  const std::uint8_t cla = apdu[0];
+  const std::uint8_t ins = apdu[1];
+  if (cla == kClaTerminal) {
+    switch (ins) {
+      case kInsResetCt:
+        requests_ = 0;
+        return {{}, 0x90, 0x00};
+      case kInsRequestIcc:
+        ++requests_;
+        if (kind == ScenarioKind::kNoCard) return {{}, 0x62, 0x00};
+        if (kind == ScenarioKind::kCardAfter && requests_ <= config_.scenario.card_after)
+          return {{}, 0x62, 0x00};
+        if (kind == ScenarioKind::kWrongCard) return {{}, 0x64, 0x00};
+        return {{}, 0x90, 0x00};
+      case kInsEjectIcc:
+        if (kind == ScenarioKind::kEjectError) return {{}, 0x6F, 0x00};
+        return {{}, 0x90, 0x01};
+      default:
+        return {{}, 0x6D, 0x00};
+    }
+  }
+  if (cla == kClaCard) {
+    switch (ins) {
+      case kInsSelectFile:
+        if (kind == ScenarioKind::kNoApplication) return {{}, 0x6A, 0x82};
+        return {{}, 0x90, 0x00};
+      case kInsReadBinary:
+        if (kind == ScenarioKind::kCardRemoved) return {{}, 0x65, 0x01};
+        return {config_.card, 0x90, 0x00};
+      default:
+        return {{}, 0x6D, 0x00};
+    }
+  }
+  return {{}, 0x6E, 0x00};
+}
+
+std::vector<t1::Bytes> Terminal::BuildAnswerBlocks(std::uint8_t nad, const Answer& answer) {
+  t1::Bytes inf = answer.data;
+  inf.push_back(answer.sw1);
+  inf.push_back(answer.sw2);
+  const std::size_t piece = config_.scenario.kind == ScenarioKind::kChained ? kChainedInf : kMaxInf;
+  std::vector<t1::Bytes> blocks;
+  for (std::size_t at = 0; at < inf.size(); at += piece) {
+    const std::size_t n = std::min(piece, inf.size() - at);
+    const bool more = at + n < inf.size();
+    std::uint8_t pcb = send_seq_ ? t1::kPcbSeqBit : std::uint8_t{0};
+    if (more) pcb |= t1::kPcbMoreBit;
+    send_seq_ = !send_seq_;
+    blocks.push_back(t1::MakeBlock(nad, pcb, std::span(inf).subspan(at, n)));
+  }
+  return blocks;
+}
+
+void Terminal::Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, bool first_answer,
+                    std::vector<Chunk>& out) {
+  const ScenarioKind kind = config_.scenario.kind;
+  std::chrono::milliseconds delay = config_.answer_delay;
+  if (kind == ScenarioKind::kWtx && ins == kInsReadBinary) {
+    const std::uint8_t bwi_multiplier = 0x01;
+    EmitBlock(t1::MakeBlock(blocks.front()[0], t1::kPcbWtxReq,
+                            std::span<const std::uint8_t>(&bwi_multiplier, 1)),
+              delay, out);
+    delay = kBlockGap;
+  }
+  if (kind == ScenarioKind::kNoise && ins == kInsReadBinary) {
+    // Garbage whose third byte happens to fit its length and whose second byte is in the R-block
+    // range: however the link's reads cut it, it is taken as one block and ignored, so the
+    // scenario has one defined outcome.
+    out.push_back(Chunk{delay, {0xFF, 0x92, 0x02, 0x00, 0xFF, 0x55}});
+    delay = kBlockGap;
+  }
+  if (kind == ScenarioKind::kWrongSeqOnce && first_answer) {
+    // The same answer with N(S) flipped; the host's repeat of its command gets the real one.
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      t1::Bytes wrong = blocks[i];
+      wrong[1] ^= t1::kPcbSeqBit;
+      wrong.back() ^= t1::kPcbSeqBit;  // keep the EDC right: only the sequence is wrong
+      EmitBlock(wrong, i == 0 ? delay : kBlockGap, out);
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < blocks.size(); ++i)
+    EmitBlock(blocks[i], i == 0 ? delay : kBlockGap, out);
+}
+
+void Terminal::EmitBlock(const t1::Bytes& block, std::chrono::milliseconds delay,
+                         std::vector<Chunk>& out) {
+  if (config_.scenario.kind != ScenarioKind::kSplit) {
+    out.push_back(Chunk{delay, block});
+    return;
+  }
+  std::size_t size = 1;
+  for (std::size_t at = 0; at < block.size(); at += size, size = size % 3 + 1) {
+    const std::size_t n = std::min(size, block.size() - at);
+    out.push_back(Chunk{at == 0 ? delay : kPieceGap,
+                        t1::Bytes(block.begin() + static_cast<std::ptrdiff_t>(at),
+                                  block.begin() + static_cast<std::ptrdiff_t>(at + n))});
+  }
+}
+
+}  // namespace qz::ctsim

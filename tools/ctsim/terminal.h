@@ -1,0 +1,82 @@
+// The card terminal's side of the T=1 link, free of I/O: bytes from the host go in, the bytes
+// to send back come out as chunks, each with the pause that must precede it. The server (or a
+// test) does the waiting and the writing.
+//
+// It behaves like a terminal with one card slot: RESYNCH resets both sequence numbers; an
+// I-block with the expected N(S) is a new command, one with the previous N(S) asks for the last
+// answer again; blocks with a bad EDC are skipped.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "link/t1_block.h"
+#include "scenario.h"
+
+namespace qz::ctsim {
+
+struct Chunk {
+  std::chrono::milliseconds delay{0};  // after the previous chunk (the first: after the command)
+  t1::Bytes bytes;
+};
+
+struct TerminalConfig {
+  Scenario scenario;
+  t1::Bytes card;                             // the card file READ BINARY returns
+  std::chrono::milliseconds answer_delay{0};  // the terminal's thinking time before each answer
+};
+
+class Terminal {
+ public:
+  // Blocks that must reach the host separately are this far apart: the link reads whatever is
+  // waiting, and a read that runs into the next block is dropped.
+  static constexpr std::chrono::milliseconds kBlockGap{100};
+  static constexpr std::chrono::milliseconds kPieceGap{3};
+  // Bytes older than this with no complete block are a broken command, dropped when new bytes
+  // arrive (a terminal's character waiting time).
+  static constexpr std::chrono::milliseconds kCharacterTimeout{500};
+  static constexpr std::size_t kMaxInf = 254;     // the terminal's IFSC
+  static constexpr std::size_t kChainedInf = 32;  // piece size of the chained scenario
+
+  explicit Terminal(TerminalConfig config);
+
+  // `now` is any monotonic time; it only serves the character waiting time.
+  std::vector<Chunk> Receive(std::span<const std::uint8_t> bytes, std::chrono::milliseconds now);
+
+  // What happened so far, for tests and the server's log.
+  int BlocksReceived() const { return blocks_received_; }
+  int CommandsExecuted() const { return commands_executed_; }
+  int Repeats() const { return repeats_; }
+  const std::vector<std::uint8_t>& Instructions() const { return instructions_; }
+
+ private:
+  struct Answer {
+    t1::Bytes data;
+    std::uint8_t sw1, sw2;
+  };
+
+  void HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out);
+  Answer Execute(std::span<const std::uint8_t> apdu);
+  std::vector<t1::Bytes> BuildAnswerBlocks(std::uint8_t nad, const Answer& answer);
+  // Appends the blocks as the scenario writes them to the line.
+  void Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, bool first_answer,
+            std::vector<Chunk>& out);
+  void EmitBlock(const t1::Bytes& block, std::chrono::milliseconds delay, std::vector<Chunk>& out);
+
+  TerminalConfig config_;
+  t1::Bytes in_;
+  std::chrono::milliseconds last_rx_{0};
+  bool expect_seq_ = false;  // N(S) of the next new command
+  bool send_seq_ = false;    // N(S) of the next I-block sent
+  std::vector<t1::Bytes> last_answer_;
+  bool answered_since_resynch_ = false;
+  int requests_ = 0;  // REQUEST ICC since the last RESET CT
+  int blocks_received_ = 0;
+  int commands_executed_ = 0;
+  int repeats_ = 0;
+  std::vector<std::uint8_t> instructions_;
+};
+
+}  // namespace qz::ctsim
