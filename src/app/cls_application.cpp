@@ -81,12 +81,15 @@ enmReturnValue clsApplication::ReadCard(std::int32_t CardReaderType) {
     } catch (const AutomationError& log_failure) {
       raised = log_failure;
     } catch (...) {
+      DropWindow();
       RunClosingSteps();
       throw;
     }
+    DropWindow();
     RunClosingSteps();
     throw raised;
   } catch (...) {
+    DropWindow();
     RunClosingSteps();
     throw;
   }
@@ -110,6 +113,11 @@ enmReturnValue clsApplication::ReadFromPort() {
   // The dialogue, the RESYNC time-out or the cancel button ends this wait.
   mFrmUI->ShowModal();
   return static_cast<enmReturnValue>(mResult);
+}
+
+void clsApplication::DropWindow() {
+  // A handler that failed inside the wait left the window on the screen; the call is over.
+  IgnoreFailure([&] { mFrmUI->Unload(); });
 }
 
 void clsApplication::RunClosingSteps() {

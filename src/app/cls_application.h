@@ -70,6 +70,7 @@ class clsApplication : private frmCommEvents, private frmkvkUIEvents {
   enmReturnValue ReadFromPort();
   enmReturnValue ReadFromKeyboard();
   void RunClosingSteps();
+  void DropWindow();
   void EndDialogue();
 
   Platform& platform_;
