@@ -1,0 +1,36 @@
+// The platform of the Linux library: the poll() loop, termios ports, the console reader window,
+// the user's locale for dates and times, and the error log beside the library file.
+#pragma once
+
+#include <string>
+
+#include "app/platform.h"
+#include "ui/event_loop_posix.h"
+
+namespace qz {
+
+class PosixPlatform final : public Platform {
+ public:
+  EventLoop& Loop() override { return loop_; }
+  // The same loop, with its descriptor and signal watches (for tools that share it).
+  PosixEventLoop& PosixLoop() { return loop_; }
+
+  std::unique_ptr<SerialPort> CreateSerialPort() override;
+  std::unique_ptr<ReaderView> CreateReaderView() override;
+  std::unique_ptr<KeyboardReader> CreateKeyboardReader() override;
+  std::string ShortDate() override;
+  std::string LongTime() override;
+  void AppendErrorLogLine(const std::string& line) override;
+
+  // The thread's platform, as Platform::Default() returns it.
+  static PosixPlatform& Default();
+
+ private:
+  PosixEventLoop loop_;
+};
+
+// Where the error log goes: beside the shared library this code was loaded from, named after its
+// base name (libqzcardreader.so -> libqzcardreader.err).
+std::string ErrorLogPath();
+
+}  // namespace qz

@@ -1,0 +1,206 @@
+#include "link/serial_port_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "app/automation_error.h"
+
+namespace qz {
+namespace {
+
+[[noreturn]] void Raise(std::int32_t number, const std::string& description) {
+  throw AutomationError(number, kSerialErrorSource, description);
+}
+
+std::string Why() {
+  return std::strerror(errno);
+}
+
+// How long Output waits for room in the driver's buffer before it gives up.
+constexpr int kWriteTimeoutMs = 2000;
+
+}  // namespace
+
+std::optional<std::string> PosixPortPath(std::int16_t port) {
+  if (port <= 0) return std::nullopt;
+  if (const char* list = std::getenv("QZCARDREADER_PORTS")) {
+    std::string_view rest(list);
+    for (int n = 1;; ++n) {
+      const std::size_t colon = rest.find(':');
+      const std::string_view entry = rest.substr(0, colon);
+      if (n == port) {
+        if (entry.empty()) return std::nullopt;
+        return std::string(entry);
+      }
+      if (colon == std::string_view::npos) return std::nullopt;
+      rest.remove_prefix(colon + 1);
+    }
+  }
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+PosixSerialPort::PosixSerialPort(PosixEventLoop& loop)
+    : loop_(loop), alive_(std::make_shared<bool>(true)) {}
+
+PosixSerialPort::~PosixSerialPort() {
+  *alive_ = false;
+  Close();
+}
+
+void PosixSerialPort::SetCommPort(std::int16_t port) {
+  if (PortOpen()) Raise(kErrPortAlreadyOpen, "Port already open");
+  port_ = port;
+}
+
+void PosixSerialPort::SetPortOpen(bool open) {
+  if (!open) {
+    Close();
+    return;
+  }
+  if (PortOpen()) Raise(kErrPortAlreadyOpen, "Port already open");
+  Open();
+}
+
+void PosixSerialPort::Open() {
+  const std::optional<std::string> path = PosixPortPath(port_);
+  if (!path) Raise(kErrInvalidPortNumber, "Invalid port number: COM" + std::to_string(port_));
+  struct stat st {};
+  if (stat(path->c_str(), &st) != 0)
+    Raise(kErrInvalidPortNumber,
+          "Invalid port number: COM" + std::to_string(port_) + " (" + *path + " does not exist)");
+
+  const int fd = open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    const std::string why = Why();
+    if (e == ENOENT || e == ENXIO || e == ENODEV)
+      Raise(kErrInvalidPortNumber, "Invalid port number: " + *path + ": " + why);
+    Raise(kErrPortNotAvailable, "Hardware not available: " + *path + ": " + why);
+  }
+  // Two guards against sharing the line: TIOCEXCL stops other programs' opens (except root's),
+  // and the lock is honoured by every opener that asks for it, root included.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    Raise(kErrPortNotAvailable, "Port in use by another program: " + *path);
+  }
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) {
+    const std::string why = Why();
+    close(fd);
+    Raise(kErrInvalidPortNumber,
+          "Invalid port number: " + *path + " is not a serial port (" + why + ")");
+  }
+  ioctl(fd, TIOCEXCL);
+  cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | PARENB | CREAD | CLOCAL;  // 8 data bits, even parity, 1 stop bit
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  // A pseudo-terminal accepts these settings but keeps no parity (it has no line to put it on),
+  // so the settings are judged by tcsetattr's answer alone, not by reading them back.
+  if (cfsetispeed(&t, B9600) != 0 || cfsetospeed(&t, B9600) != 0 ||
+      tcsetattr(fd, TCSANOW, &t) != 0) {
+    const std::string why = Why();
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    Raise(kErrCannotSetLine, "Could not set the line settings 9600,E,8,1 on " + *path + ": " + why);
+  }
+  tcflush(fd, TCIOFLUSH);
+
+  fd_ = fd;
+  path_ = *path;
+  hung_up_ = false;
+  buffer_.Clear();
+  watch_ = loop_.WatchFd(fd_, POLLIN, [this](short revents) { OnReadable(revents); });
+}
+
+void PosixSerialPort::Close() {
+  if (fd_ < 0) return;
+  if (watch_ != 0) loop_.UnwatchFd(watch_);
+  watch_ = 0;
+  // Exclusive mode belongs to the device, not to this descriptor: lift it, or the next opener
+  // fails while someone else (a terminal simulator) still holds the device open.
+  ioctl(fd_, TIOCNXCL);
+  close(fd_);
+  fd_ = -1;
+  path_.clear();
+  buffer_.Clear();
+}
+
+void PosixSerialPort::OnReadable(short revents) {
+  std::uint8_t bytes[512];
+  bool notify = false;
+  for (;;) {
+    const ssize_t n = read(fd_, bytes, sizeof bytes);
+    if (n > 0) {
+      notify = buffer_.Append(std::span(bytes, static_cast<std::size_t>(n))) || notify;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    hung_up_ = true;  // end of file or EIO: the other end has gone
+    break;
+  }
+  if (hung_up_ || (revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    // Nothing more will come: stop watching, so that the loop sleeps, and leave the read to its
+    // time-out or the user's cancel as for a silent terminal.
+    hung_up_ = true;
+    if (watch_ != 0 && !(revents & (POLLHUP | POLLERR | POLLNVAL))) loop_.UnwatchFd(watch_);
+    watch_ = 0;
+  }
+  if (notify) PostNotify();
+}
+
+void PosixSerialPort::SetRThreshold(std::int16_t bytes) {
+  if (buffer_.SetThreshold(bytes) && PortOpen()) PostNotify();
+}
+
+void PosixSerialPort::Output(std::span<const std::uint8_t> bytes) {
+  if (!PortOpen()) Raise(kErrPortNotOpen, "Port is not open");
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // The driver's buffer is full: wait for room, within reason (the Comm control's Output
+      // also returns only when the bytes are handed over).
+      pollfd p{fd_, POLLOUT, 0};
+      if (poll(&p, 1, kWriteTimeoutMs) > 0 && !(p.revents & (POLLHUP | POLLERR))) continue;
+      if (p.revents & (POLLHUP | POLLERR)) break;
+      Raise(kErrPortNotAvailable, "Write timed out on " + path_);
+    }
+    // EIO and the like: nobody at the other end. A real line with nothing attached takes the
+    // bytes and loses them; the read is left to its time-out or the user's cancel.
+    hung_up_ = true;
+    break;
+  }
+}
+
+void PosixSerialPort::PostNotify() {
+  // One pending notification at most; it is delivered only if still due when it runs.
+  if (pending_) return;
+  pending_ = true;
+  loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.expired()) return;
+    pending_ = false;
+    if (PortOpen() && buffer_.Due() && on_comm_) on_comm_();
+  });
+}
+
+}  // namespace qz

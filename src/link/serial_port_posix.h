@@ -1,0 +1,61 @@
+// The serial port on Linux: a termios device at 9600 baud 8E1, raw, no flow control, opened
+// non-blocking and exclusively, with the receive buffer and threshold notification of the Comm
+// control. Port n is /dev/ttyS{n-1}, or the n-th path of QZCARDREADER_PORTS (colon-separated).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/receive_buffer.h"
+#include "link/serial_port.h"
+#include "ui/event_loop_posix.h"
+
+namespace qz {
+
+// The device path of COMn under the current environment; nullopt when n names no port.
+std::optional<std::string> PosixPortPath(std::int16_t port);
+
+class PosixSerialPort : public SerialPort {
+ public:
+  explicit PosixSerialPort(PosixEventLoop& loop);
+  ~PosixSerialPort() override;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+  void SetCommPort(std::int16_t port) override;
+  std::int16_t CommPort() const override { return port_; }
+  void SetPortOpen(bool open) override;
+  bool PortOpen() const override { return fd_ >= 0; }
+  void SetRThreshold(std::int16_t bytes) override;
+  std::int16_t RThreshold() const override { return buffer_.Threshold(); }
+  void Output(std::span<const std::uint8_t> bytes) override;
+  std::vector<std::uint8_t> Input() override { return buffer_.TakeAll(); }
+  std::int16_t CommEvent() const override { return kComEvReceive; }
+  void SetOnComm(Notify on_comm) override { on_comm_ = std::move(on_comm); }
+
+  // The peer hung up (or the device went away) while the port was open; nothing more arrives.
+  bool HungUp() const { return hung_up_; }
+  // The path the port was opened on ("" while closed).
+  const std::string& DevicePath() const { return path_; }
+
+ private:
+  void Open();
+  void Close();
+  void OnReadable(short revents);
+  void PostNotify();
+
+  PosixEventLoop& loop_;
+  std::shared_ptr<bool> alive_;
+  std::int16_t port_ = 0;
+  int fd_ = -1;
+  std::string path_;
+  PosixEventLoop::WatchId watch_ = 0;
+  bool hung_up_ = false;
+  bool pending_ = false;
+  ReceiveBuffer buffer_;
+  Notify on_comm_;
+};
+
+}  // namespace qz
