@@ -27,6 +27,9 @@ wine regsvr32 /s /u KbdBridge.dll >/dev/null 2>&1 || true
 run "not registered -> 339" wine kbdbridge_client_test.exe absent
 run "regsvr32 KbdBridge.dll" wine regsvr32 /s KbdBridge.dll
 run "keyboard reader scenarios" wine kbdbridge_client_test.exe
+mv KbdBridge.dll KbdBridge.dll.moved
+run "registered, library missing -> 339" wine kbdbridge_client_test.exe absent
+mv KbdBridge.dll.moved KbdBridge.dll
 cp "$here/kbdbridge_script_host.vbs" .
 for scenario in success fail; do
   run "script host: $scenario" env KBDBRIDGE_SCENARIO=$scenario \
