@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +26,29 @@ namespace {
 
 std::string Why() {
   return std::strerror(errno);
+}
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  // Unix98 pty slaves have the majors 136 to 143.
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+         major(st.st_rdev) <= 143;
+}
+
+// Sets the line. A pseudo-terminal takes every setting but parity (it has no wire to put a
+// parity bit on), and glibc then reports EINVAL although the rest was applied. That is accepted
+// for a pseudo-terminal only, so that simulated terminals work; a real port that refuses even
+// parity is error 8015.
+bool ApplyLine(int fd, const termios& wanted) {
+  if (tcsetattr(fd, TCSANOW, &wanted) == 0) return true;
+  const int error = errno;
+  termios now{};
+  if (error == EINVAL && IsPseudoTerminal(fd) && tcgetattr(fd, &now) == 0 &&
+      (now.c_cflag & CSIZE) == CS8 && cfgetospeed(&now) == B9600 && (now.c_cflag & CREAD)) {
+    return true;
+  }
+  errno = error;
+  return false;
 }
 
 // How long Output waits for room in the driver's buffer before it gives up.
@@ -108,10 +132,7 @@ void PosixSerialPort::Open() {
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  // A pseudo-terminal accepts these settings but keeps no parity (it has no line to put it on),
-  // so the settings are judged by tcsetattr's answer alone, not by reading them back.
-  if (cfsetispeed(&t, B9600) != 0 || cfsetospeed(&t, B9600) != 0 ||
-      tcsetattr(fd, TCSANOW, &t) != 0) {
+  if (cfsetispeed(&t, B9600) != 0 || cfsetospeed(&t, B9600) != 0 || !ApplyLine(fd, t)) {
     const std::string why = Why();
     ioctl(fd, TIOCNXCL);
     close(fd);

@@ -75,4 +75,10 @@ std::optional<t1::Bytes> LoadCardFile(const std::string& path) {
   return data;
 }
 
+t1::Bytes DefaultCardFor(bool fixed_layout, const std::string& data_dir) {
+  const std::string path = data_dir + (fixed_layout ? "/card_fixed.bin" : "/card_tagged.bin");
+  if (auto data = LoadCardFile(path)) return *data;
+  return fixed_layout ? BuiltInFixedCard() : BuiltInTaggedCard();
+}
+
 }  // namespace qz::ctsim

@@ -17,4 +17,8 @@ t1::Bytes BuiltInFixedCard();
 // The whole file, or nullopt when it cannot be read.
 std::optional<t1::Bytes> LoadCardFile(const std::string& path);
 
+// The card a scenario hands out when none is given: card_fixed.bin for "fixed", otherwise
+// card_tagged.bin, from `data_dir`; the built-in card of that layout when the file is missing.
+t1::Bytes DefaultCardFor(bool fixed_layout, const std::string& data_dir);
+
 }  // namespace qz::ctsim

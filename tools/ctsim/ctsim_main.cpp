@@ -24,11 +24,7 @@ using qz::ctsim::ScenarioKind;
 std::optional<qz::t1::Bytes> CardFor(const qz::ctsim::Scenario& scenario,
                                      const std::string& card_file) {
   if (!card_file.empty()) return qz::ctsim::LoadCardFile(card_file);
-  const bool fixed = scenario.kind == ScenarioKind::kFixed;
-  const std::string path =
-      std::string(CTSIM_DATA_DIR) + (fixed ? "/card_fixed.bin" : "/card_tagged.bin");
-  if (auto data = qz::ctsim::LoadCardFile(path)) return data;
-  return fixed ? qz::ctsim::BuiltInFixedCard() : qz::ctsim::BuiltInTaggedCard();
+  return qz::ctsim::DefaultCardFor(scenario.kind == ScenarioKind::kFixed, CTSIM_DATA_DIR);
 }
 
 }  // namespace
