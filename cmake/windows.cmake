@@ -1,0 +1,54 @@
+# The Windows COM server qzCardReader.dll: the portable core, the Win32 platform layer
+# (*_win.cpp) and the COM classes, with the type library built by widl and embedded as
+# resource TYPELIB 1. Linked fully static so the DLL needs nothing beside system libraries.
+enable_language(RC)
+
+if(NOT QZ_WIDL)
+  find_program(QZ_WIDL NAMES widl REQUIRED)
+endif()
+set(QZ_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "Directory of oaidl.idl")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QZ_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Directory of stdole2.tlb")
+  set(QZ_WIDL_ARCH --win64)
+else()
+  set(QZ_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Directory of stdole2.tlb")
+  set(QZ_WIDL_ARCH --win32)
+endif()
+
+set(QZ_COM_DIR ${PROJECT_SOURCE_DIR}/src/app/com)
+set(QZ_GEN_DIR ${CMAKE_CURRENT_BINARY_DIR}/com)
+file(MAKE_DIRECTORY ${QZ_GEN_DIR})
+
+add_custom_command(
+  OUTPUT ${QZ_GEN_DIR}/qzCardReader.tlb ${QZ_GEN_DIR}/qzCardReader.h ${QZ_GEN_DIR}/qzCardReader_i.c
+  COMMAND ${QZ_WIDL} ${QZ_WIDL_ARCH} -I ${QZ_WINE_IDL_DIR} -L ${QZ_WINE_TLB_DIR}
+          -t -T ${QZ_GEN_DIR}/qzCardReader.tlb
+          -h -H ${QZ_GEN_DIR}/qzCardReader.h
+          -u -U ${QZ_GEN_DIR}/qzCardReader_i.c
+          ${QZ_COM_DIR}/qzCardReader.idl
+  DEPENDS ${QZ_COM_DIR}/qzCardReader.idl
+  COMMENT "widl: type library qzCardReader"
+  VERBATIM)
+add_custom_target(qz_typelib DEPENDS ${QZ_GEN_DIR}/qzCardReader.tlb ${QZ_GEN_DIR}/qzCardReader.h)
+
+file(GLOB QZ_COM_SOURCES CONFIGURE_DEPENDS ${QZ_COM_DIR}/*.cpp)
+set(QZ_COM_RC ${QZ_COM_DIR}/qzCardReader.rc)
+set_source_files_properties(${QZ_COM_RC} PROPERTIES
+  OBJECT_DEPENDS "${QZ_GEN_DIR}/qzCardReader.tlb;${QZ_COM_DIR}/card.ico;${QZ_COM_DIR}/resource_win.h")
+
+add_library(qzCardReader SHARED
+  ${QZ_WIN_SOURCES} ${QZ_COM_SOURCES} ${QZ_GEN_DIR}/qzCardReader_i.c ${QZ_COM_RC}
+  ${QZ_COM_DIR}/qzCardReader.def)
+add_dependencies(qzCardReader qz_typelib)
+set_target_properties(qzCardReader PROPERTIES PREFIX "" OUTPUT_NAME qzCardReader)
+target_include_directories(qzCardReader PRIVATE ${PROJECT_SOURCE_DIR}/src ${QZ_GEN_DIR} ${QZ_COM_DIR})
+target_compile_definitions(qzCardReader PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_compile_options(qzCardReader PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QZ_WARNINGS}>)
+target_link_libraries(qzCardReader PRIVATE qzcore ole32 oleaut32 uuid user32 gdi32 advapi32)
+# -static: no libwinpthread-1.dll, libstdc++-6.dll or libgcc_s beside the DLL.
+target_link_options(qzCardReader PRIVATE -static -static-libgcc -static-libstdc++)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The exports carry no stdcall decoration (_DllCanUnloadNow@0), as COM looks them up by name.
+  target_link_options(qzCardReader PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+endif()

@@ -1,0 +1,31 @@
+#include "app/com/error_info_win.h"
+
+#include "app/com/raii_win.h"
+#include "app/com/text_win.h"
+
+namespace qz::win {
+
+HRESULT HResultOf(std::int32_t number) {
+  if (number < 0) return static_cast<HRESULT>(number);
+  if (number > 0 && number <= 0xFFFF)
+    return static_cast<HRESULT>(0x800A0000u | static_cast<std::uint32_t>(number));
+  return E_FAIL;  // 0 or out of range: still a failure, never a success code
+}
+
+HRESULT ReportError(REFIID iid, std::int32_t number, const std::string& source,
+                    const std::string& description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (SUCCEEDED(CreateErrorInfo(create.Put()))) {
+    const std::wstring src = Widen(source);
+    const std::wstring desc = Widen(description);
+    create->SetGUID(iid);
+    create->SetSource(const_cast<LPOLESTR>(src.c_str()));
+    create->SetDescription(const_cast<LPOLESTR>(desc.c_str()));
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put()))))
+      SetErrorInfo(0, info.Get());
+  }
+  return HResultOf(number);
+}
+
+}  // namespace qz::win

@@ -1,0 +1,229 @@
+#include "link/serial_port_win.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/automation_error.h"
+#include "app/com/raii_win.h"
+#include "link/receive_buffer.h"
+
+namespace qz::win {
+namespace {
+
+// The Comm control's texts for the numbers this port raises.
+constexpr char kInvalidPort[] = "Invalid port number";
+constexpr char kAlreadyOpen[] = "Port already open";
+constexpr char kNotAvailable[] = "The device is not available";
+constexpr char kNotOpen[] = "Port is not open";
+constexpr char kCannotSet[] =
+    "Could not set comm state, there may be one or more invalid "
+    "communications parameters";
+// COM1 .. COM255: the range of the Comm control.
+constexpr std::int16_t kMaxPort = 255;
+
+[[noreturn]] void Raise(std::int32_t number, const char* text, DWORD win32 = 0) {
+  std::string description = text;
+  if (win32 != 0) description += " (Windows error " + std::to_string(win32) + ")";
+  throw AutomationError(number, kSerialErrorSource, description);
+}
+
+class WinSerialPort final : public SerialPort {
+ public:
+  explicit WinSerialPort(WinEventLoop& loop) : loop_(loop), alive_(std::make_shared<bool>(true)) {}
+  ~WinSerialPort() override {
+    *alive_ = false;
+    Close();
+  }
+  WinSerialPort(const WinSerialPort&) = delete;
+  WinSerialPort& operator=(const WinSerialPort&) = delete;
+
+  void SetCommPort(std::int16_t port) override {
+    if (Open()) Raise(kErrPortAlreadyOpen, kAlreadyOpen);
+    if (port < 1 || port > kMaxPort) Raise(kErrInvalidPortNumber, kInvalidPort);
+    port_ = port;
+  }
+  std::int16_t CommPort() const override { return port_; }
+
+  void SetPortOpen(bool open) override {
+    if (!open) {
+      Close();
+      return;
+    }
+    if (Open()) Raise(kErrPortAlreadyOpen, kAlreadyOpen);
+    if (port_ < 1) Raise(kErrInvalidPortNumber, kInvalidPort);
+    DoOpen();
+  }
+  bool PortOpen() const override { return Open(); }
+
+  void SetRThreshold(std::int16_t bytes) override {
+    if (buffer_.SetThreshold(bytes)) ScheduleNotify();
+  }
+  std::int16_t RThreshold() const override { return buffer_.Threshold(); }
+
+  void Output(std::span<const std::uint8_t> bytes) override {
+    if (!Open()) Raise(kErrPortNotOpen, kNotOpen);
+    OVERLAPPED ov = {};
+    ov.hEvent = write_event_.Get();
+    ResetEvent(ov.hEvent);
+    DWORD written = 0;
+    BOOL ok = WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &ov);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      // A block of a few bytes at 9600 baud: the wait is bounded by the line, not by the peer.
+      ok = GetOverlappedResult(file_.Get(), &ov, &written, TRUE);
+    } else if (ok) {
+      ok = GetOverlappedResult(file_.Get(), &ov, &written, FALSE);
+    }
+    if (!ok) Raise(kErrPortNotAvailable, kNotAvailable, GetLastError());
+  }
+
+  std::vector<std::uint8_t> Input() override { return buffer_.TakeAll(); }
+  std::int16_t CommEvent() const override { return kComEvReceive; }
+  void SetOnComm(Notify on_comm) override { on_comm_ = std::move(on_comm); }
+
+ private:
+  bool Open() const { return file_.Valid(); }
+
+  void DoOpen() {
+    const std::wstring name = L"\\\\.\\COM" + std::to_wstring(port_);
+    UniqueHandle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!file.Valid()) {
+      const DWORD err = GetLastError();
+      // No such device: the port number is invalid here, which ends a port search.
+      if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+        Raise(kErrInvalidPortNumber, kInvalidPort);
+      Raise(kErrPortNotAvailable, kNotAvailable, err);
+    }
+    SetupComm(file.Get(), 4096, 4096);
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(file.Get(), &dcb)) Raise(kErrCannotSetLine, kCannotSet, GetLastError());
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = EVENPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = TRUE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    // The terminal is powered from these lines on some models: keep them raised.
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!SetCommState(file.Get(), &dcb)) Raise(kErrCannotSetLine, kCannotSet, GetLastError());
+    // Reads return at once with whatever is waiting; waiting is WaitCommEvent's job.
+    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(file.Get(), &timeouts);
+    SetCommMask(file.Get(), EV_RXCHAR);
+    PurgeComm(file.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+
+    wait_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    read_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    write_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!wait_event_.Valid() || !read_event_.Valid() || !write_event_.Valid())
+      Raise(kErrPortNotAvailable, kNotAvailable, GetLastError());
+
+    file_ = std::move(file);
+    buffer_.Clear();
+    loop_.WatchHandle(wait_event_.Get(), [this] { OnWaitSignalled(); });
+    ArmWait();
+  }
+
+  void Close() {
+    if (!Open()) return;
+    loop_.UnwatchHandle(wait_event_.Get());
+    // Completes the pending WaitCommEvent; its OVERLAPPED must not be freed before that.
+    SetCommMask(file_.Get(), 0);
+    if (wait_pending_) {
+      CancelIo(file_.Get());
+      DWORD ignored = 0;
+      GetOverlappedResult(file_.Get(), &wait_ov_, &ignored, TRUE);
+      wait_pending_ = false;
+    }
+    file_.Reset();
+    buffer_.Clear();
+  }
+
+  // Starts waiting for received bytes; drains what is already there first and again after
+  // arming, so a byte that arrives between the two is never left unnoticed.
+  void ArmWait() {
+    for (;;) {
+      Drain();
+      if (!Open()) return;
+      wait_ov_ = {};
+      wait_ov_.hEvent = wait_event_.Get();
+      ResetEvent(wait_event_.Get());
+      wait_mask_ = 0;
+      if (WaitCommEvent(file_.Get(), &wait_mask_, &wait_ov_)) continue;  // already an event
+      if (GetLastError() != ERROR_IO_PENDING) return;  // the line is gone; Close tidies up
+      wait_pending_ = true;
+      Drain();
+      return;
+    }
+  }
+
+  void OnWaitSignalled() {
+    if (!Open()) return;
+    DWORD ignored = 0;
+    GetOverlappedResult(file_.Get(), &wait_ov_, &ignored, FALSE);
+    wait_pending_ = false;
+    ArmWait();
+  }
+
+  // Takes every byte the driver holds into the receive buffer.
+  void Drain() {
+    std::uint8_t chunk[512];
+    for (;;) {
+      OVERLAPPED ov = {};
+      ov.hEvent = read_event_.Get();
+      ResetEvent(ov.hEvent);
+      DWORD got = 0;
+      BOOL ok = ReadFile(file_.Get(), chunk, sizeof chunk, nullptr, &ov);
+      if (ok || GetLastError() == ERROR_IO_PENDING) {
+        // The timeouts make the read complete at once, so this wait is immediate.
+        ok = GetOverlappedResult(file_.Get(), &ov, &got, TRUE);
+      }
+      if (!ok || got == 0) return;
+      if (buffer_.Append(std::span<const std::uint8_t>(chunk, got))) ScheduleNotify();
+    }
+  }
+
+  // OnComm runs from the loop, never inside a call on this port; at most one is pending, and
+  // it is delivered only if the threshold is still met when its turn comes.
+  void ScheduleNotify() {
+    if (notify_pending_) return;
+    notify_pending_ = true;
+    loop_.Post([this, alive = alive_] {
+      if (!*alive) return;
+      notify_pending_ = false;
+      if (Open() && buffer_.Due() && on_comm_) on_comm_();
+    });
+  }
+
+  WinEventLoop& loop_;
+  std::shared_ptr<bool> alive_;
+  std::int16_t port_ = 0;
+  UniqueHandle file_;
+  UniqueHandle wait_event_;
+  UniqueHandle read_event_;
+  UniqueHandle write_event_;
+  OVERLAPPED wait_ov_ = {};
+  DWORD wait_mask_ = 0;
+  bool wait_pending_ = false;
+  bool notify_pending_ = false;
+  ReceiveBuffer buffer_;
+  Notify on_comm_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakeWinSerialPort(WinEventLoop& loop) {
+  return std::make_unique<WinSerialPort>(loop);
+}
+
+}  // namespace qz::win

@@ -1,0 +1,261 @@
+#include "ui/reader_view_win.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/com/module_win.h"
+#include "app/com/resource_win.h"
+#include "app/com/text_win.h"
+
+namespace qz::win {
+namespace {
+
+constexpr wchar_t kClassName[] = L"qzCardReaderKVKUI";
+constexpr int kCancelId = 1;  // Command1
+
+// Layout in twips, as the form was designed: left, top, width, height.
+struct TwipRect {
+  int left, top, width, height;
+};
+constexpr int kClientWidth = 4395, kClientHeight = 1455;
+constexpr TwipRect kPicture1 = {-30, -30, 4455, 465};
+constexpr TwipRect kImage1 = {120, 30, 360, 360};
+constexpr TwipRect kLblTitle = {705, 60, 2985, 270};
+constexpr TwipRect kLblMsg = {30, 570, 4320, 285};
+constexpr TwipRect kCommand1 = {1710, 1050, 1035, 345};
+
+// A font handle that is deleted with its owner.
+class Font {
+ public:
+  Font() = default;
+  ~Font() {
+    if (f_ != nullptr) DeleteObject(f_);
+  }
+  Font(const Font&) = delete;
+  Font& operator=(const Font&) = delete;
+  // Tahoma at a size in hundredths of a point, so that 8.25 and 11.25 stay exact.
+  void Create(int hundredths_pt, bool bold, int dpi) {
+    LOGFONTW lf = {};
+    lf.lfHeight = -MulDiv(hundredths_pt, dpi, 7200);
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = DEFAULT_QUALITY;
+    wcscpy_s(lf.lfFaceName, L"Tahoma");
+    f_ = CreateFontIndirectW(&lf);
+  }
+  HFONT Get() const { return f_; }
+
+ private:
+  HFONT f_ = nullptr;
+};
+
+class WinReaderView final : public ReaderView {
+ public:
+  explicit WinReaderView(WinEventLoop& loop) : loop_(loop) { Create(); }
+  ~WinReaderView() override { Destroy(); }
+  WinReaderView(const WinReaderView&) = delete;
+  WinReaderView& operator=(const WinReaderView&) = delete;
+
+  void SetListener(ReaderViewListener* listener) override { listener_ = listener; }
+  void SetTitle(const std::string& utf8) override {
+    if (title_ != nullptr) SetWindowTextW(title_, Widen(utf8).c_str());
+  }
+  void SetMessage(const std::string& utf8) override {
+    if (message_ == nullptr) return;
+    SetWindowTextW(message_, Widen(utf8).c_str());
+    // On the screen now, even if the caller keeps the thread busy afterwards.
+    RedrawWindow(message_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  }
+  void SetCancelEnabled(bool enabled) override {
+    if (cancel_ != nullptr) EnableWindow(cancel_, enabled ? TRUE : FALSE);
+  }
+  void Show(bool modal) override {
+    if (hwnd_ == nullptr) return;
+    if (modal && disabled_.empty()) DisableOtherWindows();
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    UpdateWindow(hwnd_);
+  }
+  void Hide() override {
+    if (hwnd_ == nullptr) return;
+    // Re-enable the others first, so that Windows activates one of them and not some other
+    // program when this window disappears.
+    EnableOtherWindows();
+    ShowWindow(hwnd_, SW_HIDE);
+  }
+  bool Visible() const override { return hwnd_ != nullptr && IsWindowVisible(hwnd_); }
+  void Destroy() override {
+    listener_ = nullptr;
+    if (hwnd_ == nullptr) return;
+    EnableOtherWindows();
+    HWND h = hwnd_;
+    hwnd_ = title_ = message_ = cancel_ = nullptr;
+    SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+    DestroyWindow(h);
+  }
+
+ private:
+  static void RegisterClassOnce() {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = &WndProc;
+    wc.hInstance = ThisModule();
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    wc.hIcon = static_cast<HICON>(
+        LoadImageW(ThisModule(), MAKEINTRESOURCEW(QZ_IDI_CARD), IMAGE_ICON, 32, 32, LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(
+        LoadImageW(ThisModule(), MAKEINTRESOURCEW(QZ_IDI_CARD), IMAGE_ICON, 16, 16, LR_SHARED));
+    RegisterClassExW(&wc);  // already registered by an earlier window: fine
+  }
+
+  int Px(int twips) const { return MulDiv(twips, dpi_, 1440); }
+  RECT Rect(const TwipRect& r) const {
+    return {Px(r.left), Px(r.top), Px(r.left) + Px(r.width), Px(r.top) + Px(r.height)};
+  }
+
+  HWND Child(const wchar_t* cls, const wchar_t* text, DWORD style, const TwipRect& r, int id,
+             HFONT font) {
+    HWND h =
+        CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, Px(r.left), Px(r.top),
+                        Px(r.width), Px(r.height), hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ThisModule(), nullptr);
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return h;
+  }
+
+  void Create() {
+    RegisterClassOnce();
+    HDC screen = GetDC(nullptr);
+    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (dpi_ <= 0) dpi_ = 96;
+    font_default_.Create(825, false, dpi_);
+    font_title_.Create(1125, false, dpi_);
+    font_message_.Create(1200, true, dpi_);
+
+    // A fixed tool window: no minimise or maximise box, no taskbar entry.
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    const DWORD ex_style = WS_EX_TOOLWINDOW | WS_EX_WINDOWEDGE;
+    RECT frame = {0, 0, Px(kClientWidth), Px(kClientHeight)};
+    AdjustWindowRectEx(&frame, style, FALSE, ex_style);
+    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    hwnd_ = CreateWindowExW(ex_style, kClassName, L"KVK Kartenleseger\u00e4t...", style, x, y, w, h,
+                            nullptr, nullptr, ThisModule(), nullptr);
+    if (hwnd_ == nullptr) throw std::runtime_error("cannot create the reader window");
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_default_.Get()), FALSE);
+
+    icon_ = static_cast<HICON>(
+        LoadImageW(ThisModule(), MAKEINTRESOURCEW(QZ_IDI_CARD), IMAGE_ICON, 32, 32, LR_SHARED));
+    title_ = Child(L"STATIC", L"KVK Kartenleseger\u00e4t an Port 1", SS_LEFT | SS_NOPREFIX,
+                   kLblTitle, 0, font_title_.Get());
+    message_ = Child(L"STATIC", L"Bitte Karte einf\u00fchren", SS_CENTER | SS_NOPREFIX, kLblMsg, 0,
+                     font_message_.Get());
+    cancel_ = Child(L"BUTTON", L"Abbruch", BS_PUSHBUTTON | WS_TABSTOP, kCommand1, kCancelId,
+                    font_default_.Get());
+  }
+
+  // Modal with no owner: every other enabled window of this thread takes no input meanwhile.
+  void DisableOtherWindows() {
+    EnumThreadWindows(GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(this));
+    for (HWND h : disabled_) EnableWindow(h, FALSE);
+  }
+  static BOOL CALLBACK CollectEnabled(HWND h, LPARAM lp) {
+    auto* self = reinterpret_cast<WinReaderView*>(lp);
+    if (h != self->hwnd_ && IsWindowVisible(h) && IsWindowEnabled(h)) self->disabled_.push_back(h);
+    return TRUE;
+  }
+  void EnableOtherWindows() {
+    for (HWND h : disabled_) {
+      if (IsWindow(h)) EnableWindow(h, TRUE);
+    }
+    disabled_.clear();
+  }
+
+  void Paint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd_, &ps);
+    // Picture1: the strip across the top in the window-background colour.
+    RECT strip = Rect(kPicture1);
+    FillRect(dc, &strip, GetSysColorBrush(COLOR_WINDOW));
+    DrawEdge(dc, &strip, EDGE_SUNKEN, BF_BOTTOM);
+    // Image1: the icon, drawn into its frame.
+    if (icon_ != nullptr) {
+      const RECT img = Rect(kImage1);
+      DrawIconEx(dc, img.left, img.top, icon_, img.right - img.left, img.bottom - img.top, 0,
+                 nullptr, DI_NORMAL);
+    }
+    EndPaint(hwnd_, &ps);
+  }
+
+  // A listener call from the window procedure; the listener may destroy this view.
+  void Report(void (*call)(ReaderViewListener&, UnloadMode), UnloadMode mode) {
+    ReaderViewListener* listener = listener_;
+    if (listener == nullptr) return;
+    loop_.Guarded([&] { call(*listener, mode); });
+  }
+
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<WinReaderView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+    switch (msg) {
+      case WM_PAINT:
+        self->Paint();
+        return 0;
+      case WM_CTLCOLORSTATIC: {
+        // The title sits on the white strip, the message on the form.
+        HDC dc = reinterpret_cast<HDC>(wp);
+        SetBkMode(dc, TRANSPARENT);
+        const bool on_strip = reinterpret_cast<HWND>(lp) == self->title_;
+        SetTextColor(dc, GetSysColor(on_strip ? COLOR_WINDOWTEXT : COLOR_BTNTEXT));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(on_strip ? COLOR_WINDOW : COLOR_BTNFACE));
+      }
+      case WM_COMMAND:
+        if (LOWORD(wp) == kCancelId && HIWORD(wp) == BN_CLICKED) {
+          self->Report([](ReaderViewListener& l, UnloadMode) { l.CancelClicked(); },
+                       UnloadMode::kUserClose);
+        }
+        return 0;
+      case WM_CLOSE:
+        // The owner decides; it unloads the window through Destroy().
+        self->Report([](ReaderViewListener& l, UnloadMode m) { l.CloseRequested(m); },
+                     UnloadMode::kUserClose);
+        return 0;
+      case WM_QUERYENDSESSION:
+        self->Report([](ReaderViewListener& l, UnloadMode m) { l.CloseRequested(m); },
+                     UnloadMode::kSessionEnd);
+        return TRUE;
+      default:
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+  }
+
+  WinEventLoop& loop_;
+  ReaderViewListener* listener_ = nullptr;
+  HWND hwnd_ = nullptr;
+  HWND title_ = nullptr;
+  HWND message_ = nullptr;
+  HWND cancel_ = nullptr;
+  HICON icon_ = nullptr;  // a shared resource icon: not destroyed
+  int dpi_ = 96;
+  Font font_default_;
+  Font font_title_;
+  Font font_message_;
+  std::vector<HWND> disabled_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReaderView> MakeWinReaderView(WinEventLoop& loop) {
+  return std::make_unique<WinReaderView>(loop);
+}
+
+}  // namespace qz::win
