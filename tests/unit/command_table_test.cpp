@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 namespace qz {
@@ -63,6 +64,9 @@ struct BlockCase {
   Bytes ns0;
   Bytes ns1;
 };
+void PrintTo(const BlockCase& c, std::ostream* os) {
+  *os << "CmdType " << c.cmd;
+}
 
 class CommandTableTest : public ::testing::TestWithParam<BlockCase> {};
 

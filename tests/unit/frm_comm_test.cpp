@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -325,6 +326,9 @@ struct AssemblyCase {
   Bytes block;
   Event expected;
 };
+void PrintTo(const AssemblyCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // The blocks that produce an event, each delivered whole, split at every position, and byte by
 // byte: always exactly one event, and the assembly back in its start state afterwards.
@@ -419,14 +423,26 @@ TEST_F(FrmCommTest, ContinuationThatOverflowsResetsTheAssembly) {
 
 TEST_F(FrmCommTest, FewerThanThreeBytesAreKeptUntilTheHeaderIsComplete) {
   // A notification can find fewer bytes than the threshold (a port that reports early).
-  port->Deliver({0x21});
+  link->SendCommand(CMD_ResetCT);
+  port->Deliver(std::span(kOk0).first(1));
   link->COMM_OnComm();
   EXPECT_TRUE(link->AwaitingRest());
-  EXPECT_EQ(Threshold(), 2);
+  EXPECT_EQ(Threshold(), 2);  // wake up when the header is complete
+  Arrive(std::span(kOk0).subspan(1, 2));
+  EXPECT_TRUE(link->AwaitingRest());
+  EXPECT_EQ(Threshold(), 3);  // LEN is known now: wake up when the rest is there
+  Arrive(std::span(kOk0).subspan(3));
+  EXPECT_EQ(owner.events, std::vector<Event>{Command(S({0x90, 0x00}), CMD_ResetCT)});
+  ExpectStartState();
+}
+
+TEST_F(FrmCommTest, HeaderCompletedByAnEarlyNotificationStillWaitsForTheRest) {
+  port->Deliver({0x21});
+  link->COMM_OnComm();
   port->Deliver({0xE0});
   link->COMM_OnComm();
   EXPECT_EQ(Threshold(), 1);
-  Arrive(std::span(kResynchResponse).subspan(2, 1));  // LEN: one byte, the EDC, still missing
+  Arrive(std::span(kResynchResponse).subspan(2, 1));  // LEN: the EDC is still missing
   EXPECT_TRUE(link->AwaitingRest());
   EXPECT_EQ(Threshold(), 1);
   Arrive(std::span(kResynchResponse).subspan(3));
@@ -456,6 +472,9 @@ struct PcbCase {
   std::uint8_t pcb;
   enum Outcome { kResynchEvent, kIgnored, kAccepted, kChained, kRejected } outcome;
 };
+void PrintTo(const PcbCase& c, std::ostream* os) {
+  *os << "PCB " << int{c.pcb};
+}
 
 class FrmCommPcbTest : public FrmCommTest, public ::testing::WithParamInterface<PcbCase> {};
 
