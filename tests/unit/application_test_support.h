@@ -39,6 +39,7 @@ class clsApplicationTestPeer {
   void SetPortCheck(bool v) { app_.mPortCheck = v; }
   void SetPortWait(bool v) { app_.mPortWait = v; }
   void SetResyncDone(bool v) { app_.mResyncDone = v; }
+  void DropRecord() { app_.mKVKData = nullptr; }
 
   void CommandReceived(const std::string& sBuffer, CmdType CMD) {
     app_.mFrm_CommandReceived(sBuffer, CMD);
