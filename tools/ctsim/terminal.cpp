@@ -32,18 +32,25 @@ std::vector<Chunk> Terminal::Receive(std::span<const std::uint8_t> bytes,
   in_.insert(in_.end(), bytes.begin(), bytes.end());
 
   std::vector<Chunk> out;
-  while (in_.size() >= t1::kHeaderSize) {
-    const std::size_t need = std::size_t{in_[2]} + 4;
-    if (in_.size() < need) break;
-    t1::Bytes block(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(need));
-    if (t1::Lrc(std::span(block).first(need - 1)) != block.back()) {
-      // Not a block: slide one byte on to find the start of the next one.
-      in_.erase(in_.begin());
-      continue;
+  // The first complete block with a valid EDC, wherever it starts, is the next command; bytes
+  // before it were garbage. Until one is complete, everything is kept.
+  for (bool found = true; found;) {
+    found = false;
+    for (std::size_t at = 0; at + t1::kHeaderSize <= in_.size(); ++at) {
+      const std::size_t need = std::size_t{in_[at + 2]} + 4;
+      if (at + need > in_.size()) continue;
+      const auto candidate = std::span(in_).subspan(at, need);
+      if (t1::Lrc(candidate.first(need - 1)) != candidate.back()) continue;
+      const t1::Bytes block(candidate.begin(), candidate.end());
+      in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(at + need));
+      HandleBlock(block, out);
+      found = true;
+      break;
     }
-    in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(need));
-    HandleBlock(block, out);
   }
+  // Never more than two blocks' worth of unframed bytes.
+  if (in_.size() > 2 * t1::kMaxBlockSize)
+    in_.erase(in_.begin(), in_.end() - static_cast<std::ptrdiff_t>(t1::kMaxBlockSize));
   return out;
 }
 

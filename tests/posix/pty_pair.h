@@ -1,0 +1,63 @@
+// A pseudo-terminal for tests: the master end plays the far side of a serial line.
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qz::testing {
+
+class PtyPair {
+ public:
+  PtyPair() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    grantpt(master_);
+    unlockpt(master_);
+    char name[128] = {};
+    ptsname_r(master_, name, sizeof name);
+    slave_path_ = name;
+  }
+  ~PtyPair() { CloseMaster(); }
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
+
+  const std::string& SlavePath() const { return slave_path_; }
+  int Master() const { return master_; }
+  void Write(const std::vector<std::uint8_t>& bytes) {
+    (void)!write(master_, bytes.data(), bytes.size());
+  }
+  void CloseMaster() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+// Sets an environment variable for the life of a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old, had_ = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+}  // namespace qz::testing
