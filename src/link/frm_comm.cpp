@@ -96,6 +96,7 @@ void frmComm::COMM_OnComm() {
   const std::size_t need = BlockSize(mBlock);
   const std::size_t have = mBlock.size();
   if (have == need) {
+    // A block is judged by its length and PCB only; NAD and EDC are not checked.
     ProcessBlock();
   } else if (have > need) {
     // More bytes than the block they start: the read cannot be framed, drop it all.

@@ -670,6 +670,21 @@ TEST_F(FrmCommTest, ErrorFromTheOwnersHandlerPropagatesAndLeavesTheLinkUsable) {
   EXPECT_EQ(owner.events.back().cmd, CMD_RequestICC);
 }
 
+TEST_F(FrmCommTest, OwnerMayReleaseTheLinkFromInsideItsEvents) {
+  // Nothing of the link may be touched after an event: the owner can drop it there.
+  link->SendCommand(CMD_ResetCT);
+  owner.on_command = [&](const std::string&, CmdType) { link.reset(); };
+  Arrive(kOk0);
+  EXPECT_EQ(link, nullptr);
+
+  NewLink();
+  owner.on_time = [&](const std::string&) { link.reset(); };
+  link->StartTimer("RESYNC", 800);
+  loop.AdvanceBy(1s);
+  EXPECT_EQ(link, nullptr);
+  EXPECT_EQ(owner.events.size(), 2u);
+}
+
 // ---- One-shot alarm ---------------------------------------------------------------------------
 
 TEST_F(FrmCommTest, AlarmFiresOnceAtItsInterval) {
