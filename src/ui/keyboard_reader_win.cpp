@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <ocidl.h>
 #include <oleauto.h>
 

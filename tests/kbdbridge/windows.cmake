@@ -46,6 +46,9 @@ add_executable(kbdbridge_client_test_win
 set_target_properties(kbdbridge_client_test_win PROPERTIES OUTPUT_NAME kbdbridge_client_test
   RUNTIME_OUTPUT_DIRECTORY ${QZ_KBD_OUT})
 target_include_directories(kbdbridge_client_test_win PRIVATE ${QZ_KBD_SRC})
+# The reader is compiled as in qzCardReader.dll.
+target_compile_definitions(kbdbridge_client_test_win PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+  NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_compile_options(kbdbridge_client_test_win PRIVATE ${QZ_WARNINGS})
 target_link_options(kbdbridge_client_test_win PRIVATE -static)
 target_link_libraries(kbdbridge_client_test_win PRIVATE ole32 oleaut32 uuid)
