@@ -5,6 +5,7 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "kvk/kvk_data.h"
@@ -64,6 +65,10 @@ struct CardFile {
   std::size_t size;
   const Values* values;
 };
+
+void PrintTo(const CardFile& c, std::ostream* os) {
+  *os << c.file;
+}
 
 class KvkCardFiles : public ::testing::TestWithParam<CardFile> {};
 

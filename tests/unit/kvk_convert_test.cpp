@@ -2,6 +2,7 @@
 // 0x7F, everything else as it is; only spaces are trimmed, and only at the ends.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "kvk/kvk_data.h"
@@ -14,6 +15,10 @@ struct Case {
   std::string card;  // raw card bytes
   std::string text;  // expected UTF-8
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class KvkConvert : public ::testing::TestWithParam<Case> {};
 

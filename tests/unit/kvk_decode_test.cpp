@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,6 +113,11 @@ constexpr auto kChecksumEqualsTag = Bytes(  //
     0x85, 0x03, 'E', 'v', 'a',              // Vorname "Eva"
     0x8E, 0x01, 0x85,                       // Checksum 0x85 (U+2026 in Windows-1252)
     0x90, 0x00);                            // SW1 SW2
+// The template length byte is dropped unread, even when it equals a tag.
+constexpr auto kTemplateLengthIsATag = Bytes(  //
+    0x60, 0x86,                                // template tag, length equal to NamensZusatz's tag
+    0x80, 0x02, 'X', 'Y',                      // KrankenKassenName "XY"
+    0x90, 0x00);                               // SW1 SW2
 // The third occurrence of a tag is never considered.
 constexpr auto kThreeOccurrences = Bytes(  //
     0x60, 0x09,                            // template tag, length
@@ -137,6 +143,10 @@ struct TaggedCase {
   std::string answer;  // whole READ BINARY answer, status bytes included
   Expected fields;     // all others empty
 };
+
+void PrintTo(const TaggedCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class KvkDecodeTaggedCases : public ::testing::TestWithParam<TaggedCase> {};
 
@@ -165,6 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
         TaggedCase{"ChecksumEqualToATag",
                    Text(kChecksumEqualsTag),
                    {{KVKField::Vorname, "Eva"}, {KVKField::Checksum, "\xE2\x80\xA6"}}},
+        TaggedCase{"TemplateLengthNotSearched",
+                   Text(kTemplateLengthIsATag),
+                   {{KVKField::KrankenKassenName, "XY"}}},
         TaggedCase{"ThirdOccurrenceIgnored", Text(kThreeOccurrences), {{KVKField::Vorname, "B"}}},
         TaggedCase{"OrderAndTrailerIrrelevant",
                    Text(kOrderAndTrailer),
@@ -182,6 +195,10 @@ struct TagCase {
   int tag;
   std::string value;
 };
+
+void PrintTo(const TagCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class KvkGetTagValue : public ::testing::TestWithParam<TagCase> {};
 
@@ -205,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
         TagCase{"LengthByteZero", Text(Bytes(0x82, 0x00, '1', '2')), 0x82, ""},
         TagCase{"ShortValue", Text(Bytes(0x82, 0x09, '1', '2')), 0x82, "12"},
         // The length byte is read unsigned.
-        TagCase{"LengthByteAbove127", Text(Bytes(0x82, 0xC8, '1', '2')), 0x82, "12"}),
+        TagCase{"LengthByteAbove127", Text(Bytes(0x82, 0x83, 'A', 'B', 'C', 'D')), 0x82, "ABCD"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KvkGetTagValue, SearchEndLimitsTheSearchNotTheValue) {
