@@ -32,6 +32,7 @@ class Owner : public qz::frmCommEvents {
  public:
   qz::frmComm* link = nullptr;
   qz::testing::FakeLine* line = nullptr;
+  std::size_t blocks_reported = 0;  // CommandReceived and WTXResynchCompleted
 
   void Send(qz::CmdType cmd) {
     CheckAtMostOneResend();
@@ -44,12 +45,14 @@ class Owner : public qz::frmCommEvents {
   void CommandReceived(std::string, qz::CmdType CMD) override {
     CheckIdle();
     Check(CMD >= qz::CMD_ResetCT && CMD <= qz::CMD_EjectICC);
+    ++blocks_reported;
     // Walk through the command set, as the dialogue does.
     Send(CMD % 6 + 1);
   }
   void WTXResynchCompleted(std::int32_t& CmdType) override {
     CheckIdle();
     Check(CmdType == 1);
+    ++blocks_reported;
     Send(qz::CMD_ResetCT);
   }
   void TimeReached(std::string& Key) override {
@@ -85,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   owner.Send(qz::CMD_Resynch);
   link.StartTimer("RESYNC", 800);
 
+  std::size_t delivered = 0;
   const std::span<const std::uint8_t> in(data, size);
   for (std::size_t i = 0; i < in.size();) {
     const std::uint8_t op = in[i++];
@@ -97,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::size_t n = std::min<std::size_t>(op % 64, in.size() - i);
       port->Deliver(in.subspan(i, n));
       i += n;
+      delivered += n;
       loop.Drain();
     }
     // A command is written at most twice, and the last write is the block kept for a re-send.
@@ -104,6 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     owner.CheckAtMostOneResend();
     Check(link.SendCount() == 1 || link.SendCount() == 2);
     Check(written.back() == link.LastBlock());
+    // Every event stands for a block of its own, at least 4 bytes.
+    Check(owner.blocks_reported * 4 <= delivered);
     // The threshold is 3 between blocks and never asks for more than a block's rest.
     const std::int16_t threshold = link.COMM().RThreshold();
     Check(link.AwaitingRest() ? threshold >= 1 && threshold <= 256 : threshold == 3);
