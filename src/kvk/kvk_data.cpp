@@ -76,9 +76,9 @@ bool clsKVKData::DecodeKVK(const std::string& data) {
 
 bool clsKVKData::DecodeTemplate(const std::string& d) {
   // The status bytes SW1 SW2 end the response and are not part of the card file: a 90 00 answer
-  // must not pass its 0x90 off as the StatusErgaenzung tag. Whatever stands among the last two
-  // characters counts as status, so a text shorter than two (a lone 0x60 with part of a status)
-  // leaves nothing to search and every field empty.
+  // must not pass its 0x90 off as the StatusErgaenzung tag. The last two characters always count
+  // as status, so when two or fewer follow the template tag and length (a lone 0x60 included),
+  // nothing is searched and every field comes out empty rather than read from status bytes.
   const std::size_t search_end = d.size() > kStatusBytes ? d.size() - kStatusBytes : 0;
   for (const auto& row : kTagRows) Let(row.field, GetTagValue(d, row.tag, search_end));
   return true;
