@@ -175,17 +175,22 @@ class WinSerialPort final : public SerialPort {
     ArmWait();
   }
 
-  // Takes every byte the driver holds into the receive buffer.
+  // Takes every byte the driver holds into the receive buffer. Only what the driver reports
+  // waiting is read, so the read never has to wait (Wine's overlapped reads on a serial line
+  // with no data may stay pending whatever the timeouts say).
   void Drain() {
     std::uint8_t chunk[512];
     for (;;) {
+      DWORD errors = 0;
+      COMSTAT stat = {};
+      if (!ClearCommError(file_.Get(), &errors, &stat) || stat.cbInQue == 0) return;
+      const DWORD want = stat.cbInQue < sizeof chunk ? stat.cbInQue : sizeof chunk;
       OVERLAPPED ov = {};
       ov.hEvent = read_event_.Get();
       ResetEvent(ov.hEvent);
       DWORD got = 0;
-      BOOL ok = ReadFile(file_.Get(), chunk, sizeof chunk, nullptr, &ov);
+      BOOL ok = ReadFile(file_.Get(), chunk, want, nullptr, &ov);
       if (ok || GetLastError() == ERROR_IO_PENDING) {
-        // The timeouts make the read complete at once, so this wait is immediate.
         ok = GetOverlappedResult(file_.Get(), &ov, &got, TRUE);
       }
       if (!ok || got == 0) return;

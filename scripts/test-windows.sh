@@ -1,0 +1,257 @@
+#!/usr/bin/env bash
+# Builds the Windows COM server qzCardReader.dll (x64 and i686) and tests the x64 DLL under Wine:
+# registration with regsvr32, then VBScript hosts (cscript) against simulated terminals (ctsim),
+# each port a fresh pseudo-terminal, and the reader window under a virtual X server.
+# Works headless and offline, as root or not. Prints PASS/FAIL per test and a summary line;
+# exits non-zero when a test failed. Artifacts and logs: build/wine/.
+#
+# Usage: scripts/test-windows.sh            (CTSIM=path overrides the simulated terminal)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+out=$root/build/wine
+vbs_dir=$root/tests/wine
+export WINEPREFIX=$out/prefix
+export WINEDEBUG=-all
+# No Mono or Gecko downloads: the tests need neither, and CI has no network.
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+export WINEARCH=win64
+
+passed=0
+failed=0
+pass() {
+  echo "PASS $1"
+  passed=$((passed + 1))
+}
+fail() {  # name, reason, [log]
+  echo "FAIL $1 $2"
+  if [[ -n ${3:-} && -f $3 ]]; then sed 's/^/    /' "$3" | tail -40; fi
+  failed=$((failed + 1))
+}
+
+# --- simulated terminals on COM1, COM2, ... ----------------------------------------------------
+term_pids=()
+term_fds=()
+# start_terminals "SPEC1,SPEC2,...": COMn gets a new ctsim started with SPECn as its arguments
+# ("tagged", "no-card --answer-delay 300"); every other COM1..COM8 mapping is removed.
+start_terminals() {
+  local specs spec n=0 fd pty reg=$out/ports.reg
+  IFS=',' read -r -a specs <<<"$1"
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n' >"$reg"
+  for spec in "${specs[@]}"; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086  # a spec is a list of arguments
+    exec {fd}< <(exec "$CTSIM" --scenario $spec 2>>"$out/logs/ctsim.log")
+    term_pids+=($!)
+    term_fds+=("$fd")
+    # The first line is the pty's path; a generous limit for a loaded machine.
+    if ! read -r -t 30 -u "$fd" pty || [[ -z $pty ]]; then
+      echo "ctsim --scenario $spec printed no pty" >>"$out/logs/ctsim.log"
+      return 1
+    fi
+    printf '"COM%d"="%s"\n' "$n" "$pty" >>"$reg"
+  done
+  for ((m = n + 1; m <= 8; m++)); do printf '"COM%d"=-\n' "$m" >>"$reg"; done
+  (cd "$out" && wine regedit /s ports.reg) >/dev/null 2>&1
+  # Wine reads the port mappings when its server starts.
+  wineserver -k
+  wineserver -w
+}
+stop_terminals() {
+  local pid fd
+  for pid in "${term_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for fd in "${term_fds[@]}"; do exec {fd}<&-; done
+  term_pids=()
+  term_fds=()
+}
+trap stop_terminals EXIT
+
+# Wine's VBScript has no ExecuteGlobal: each test runs as common.vbs followed by its own text,
+# in CR LF lines as cscript expects.
+prepare_scripts() {
+  local f
+  mkdir -p "$out/vbs"
+  for f in "$vbs_dir"/*.vbs; do
+    [[ $(basename "$f") == common.vbs ]] && continue
+    { echo "On Error Resume Next"; cat "$vbs_dir/common.vbs" "$f"; } |
+      sed 's/\r*$/\r/' >"$out/vbs/$(basename "$f")"
+  done
+}
+
+# A script passes when it exits 0 and says so last: an error that stops cscript early under Wine
+# also exits 0, silently.
+judge() {  # name, exit status, log
+  if [[ $2 -eq 0 ]] && grep -q "all checks passed" "$3"; then
+    pass "$1"
+  else
+    fail "$1" "(exit status $2)" "$3"
+  fi
+}
+
+# run_vbs NAME PORTS SCRIPT [ARGS...]: one VBScript host run against terminals on COM1...
+run_vbs() {
+  local name=$1 ports=$2 log=$out/logs/$1.log rc
+  shift 2
+  if [[ $ports != - ]] && ! start_terminals "$ports"; then
+    stop_terminals
+    fail "$name" "(the simulated terminal did not start)" "$out/logs/ctsim.log"
+    return
+  fi
+  (cd "$out/vbs" && timeout 300 wine cscript //nologo "$@") >"$log" 2>&1
+  rc=$?
+  stop_terminals
+  judge "$name" "$rc" "$log"
+}
+
+# --- the reader window, run under xvfb-run by the main part ------------------------------------
+# Waits until the reader window is on the screen; prints its X window id.
+find_reader_window() {
+  local wid i
+  for ((i = 0; i < 600; i++)); do
+    wid=$(xdotool search --onlyvisible --name "KVK Kartenleseger" 2>/dev/null | head -1)
+    if [[ -n $wid ]]; then
+      echo "$wid"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Clicks "Abbruch": its centre in client pixels at 96 dpi is (148, 81) in a 293 x 97 client area.
+click_cancel() {
+  local wid=$1 X Y WIDTH HEIGHT WINDOW SCREEN border caption
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  border=0
+  caption=0
+  if ((WIDTH > 293)); then
+    border=$(((WIDTH - 293) / 2))
+    caption=$((HEIGHT - 97 - border))
+  fi
+  xdotool mousemove --sync $((X + border + 148)) $((Y + caption + 81)) click 1
+}
+
+window_tests() {
+  local log cs wid rc
+  mkdir -p "$out/artifacts"
+  # A real display driver now, instead of the headless one.
+  wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
+  wineserver -k
+  wineserver -w
+
+  # A read that waits for a card long enough to be looked at, then cancelled with the mouse.
+  log=$out/logs/window_cancel.log
+  if ! start_terminals "no-card --answer-delay 400"; then
+    fail "window: screenshot during a read" "(the simulated terminal did not start)"
+    fail "window: cancel with Abbruch" "(the simulated terminal did not start)"
+    return
+  fi
+  (cd "$out/vbs" && timeout 300 wine cscript //nologo read_card.vbs 4 nothing 300) >"$log" 2>&1 &
+  cs=$!
+  if wid=$(find_reader_window); then
+    # Let the dialogue reach "Bitte Karte einführen..." (the first REQUEST ICC answer).
+    sleep 1.5
+    xdotool getwindowgeometry "$wid" >>"$log" 2>&1
+    if import -window root "$out/artifacts/reader_window.png" 2>>"$log"; then
+      pass "window: screenshot during a read (build/wine/artifacts/reader_window.png)"
+    else
+      fail "window: screenshot during a read" "(import failed)" "$log"
+    fi
+    click_cancel "$wid" >>"$log" 2>&1
+  else
+    fail "window: screenshot during a read" "(no reader window appeared)" "$log"
+  fi
+  wait "$cs"
+  rc=$?
+  stop_terminals
+  judge "window: cancel with Abbruch returns RV_UserCanceled" "$rc" "$log"
+
+  # A whole read with the window drawn for real.
+  run_vbs "window: read with the window shown" "tagged" read_card.vbs 0 tagged
+}
+
+if [[ ${1:-} == --window-tests ]]; then
+  CTSIM=$2
+  window_tests
+  echo "$passed $failed" >"$out/window.counts"
+  exit 0
+fi
+
+# --- build --------------------------------------------------------------------------------------
+jobs=$(nproc)
+mkdir -p "$out/logs" "$out/bin"
+rm -f "$out"/logs/*.log
+for preset in mingw mingw32; do
+  if cmake --preset "$preset" >"$out/logs/build-$preset.txt" 2>&1 &&
+    cmake --build --preset "$preset" -j "$jobs" >>"$out/logs/build-$preset.txt" 2>&1; then
+    pass "build qzCardReader.dll ($preset)"
+  else
+    fail "build qzCardReader.dll ($preset)" "" "$out/logs/build-$preset.txt"
+    [[ $preset == mingw ]] && { echo "$passed passed, $failed failed"; exit 1; }
+  fi
+done
+
+CTSIM=${CTSIM:-$root/build/native/tools/ctsim/ctsim}
+if [[ ! -x $CTSIM ]]; then
+  # Not built by the native run: build just the simulator.
+  cmake -S "$root" -B "$out/host" -G Ninja -DQZ_BUILD_TESTS=OFF >"$out/logs/build-ctsim.txt" 2>&1 &&
+    cmake --build "$out/host" --target ctsim -j "$jobs" >>"$out/logs/build-ctsim.txt" 2>&1
+  CTSIM=$out/host/tools/ctsim/ctsim
+fi
+if [[ ! -x $CTSIM ]]; then
+  fail "build ctsim" "" "$out/logs/build-ctsim.txt"
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+
+# --- a fresh Wine prefix, headless --------------------------------------------------------------
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+rm -rf "$WINEPREFIX"
+wineboot -i >"$out/logs/wineboot.txt" 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+wineserver -w
+
+cp "$root/build/mingw/qzCardReader.dll" "$out/bin/"
+rm -f "$out/bin/qzCardReader.err"
+if (cd "$out/bin" && wine regsvr32 /s qzCardReader.dll) >"$out/logs/regsvr32.log" 2>&1; then
+  pass "regsvr32 qzCardReader.dll"
+else
+  fail "regsvr32 qzCardReader.dll" "" "$out/logs/regsvr32.log"
+fi
+
+# --- VBScript hosts -----------------------------------------------------------------------------
+prepare_scripts
+run_vbs "new object: defaults" - defaults.vbs
+run_vbs "1000 objects created and released" - many_objects.vbs
+run_vbs "CommPort 0: ERR_NoPortSet, one log line" "tagged" no_port_set.vbs
+run_vbs "missing port: Err.Number 8002" - missing_port.vbs
+run_vbs "read: tagged card, seventeen fields" "tagged" read_card.vbs 0 tagged
+run_vbs "read: fixed-width card" "fixed" read_card.vbs 0 fixed
+run_vbs "read: blocks arriving in pieces" "split --pace" read_card.vbs 0 tagged
+run_vbs "read: chained answer" "chained" read_card.vbs 0 tagged
+run_vbs "read: WTX request before the answer" "wtx" read_card.vbs 0 tagged
+run_vbs "read: no card" "no-card" read_card.vbs 5 empty
+run_vbs "read: wrong card" "wrong-card" read_card.vbs 3 empty
+run_vbs "read: eject error keeps the record" "eject-error" read_card.vbs 2 tagged
+run_vbs "read: silent terminal" "silent" read_card.vbs 6 nothing
+run_vbs "GetCardPort finds COM2 (COM1 silent)" "silent,tagged" get_card_port.vbs
+run_vbs "a kept record survives the next read" "tagged,fixed" record_survives.vbs
+
+# --- the window, on a virtual display -----------------------------------------------------------
+wineserver -k >/dev/null 2>&1
+wineserver -w
+rm -f "$out/window.counts"
+xvfb-run -a -s "-screen 0 1024x768x24" "$0" --window-tests "$CTSIM"
+if [[ -f $out/window.counts ]]; then
+  read -r wp wf <"$out/window.counts"
+  passed=$((passed + wp))
+  failed=$((failed + wf))
+else
+  fail "window tests" "(xvfb-run did not complete)"
+fi
+wineserver -k >/dev/null 2>&1
+wineserver -w
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
