@@ -86,7 +86,7 @@ __attribute__((visibility("default"))) int kbdbridge_qzCherry_ReadKVK(kbdbridge_
     auto outcome = self->cherry.ReadKVK(
         *timeoutMs,
         kbdbridge::ReadSettings(Env("KBDBRIDGE_SCENARIO"), Env("KBDBRIDGE_MAX_MS"),
-                                Env("KBDBRIDGE_RECORD")),
+                                Env("KBDBRIDGE_RECORD"), Env("KBDBRIDGE_TEXT")),
         events);
     if (outcome.failure) {
       self->lastError = *outcome.failure;

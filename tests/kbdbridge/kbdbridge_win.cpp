@@ -238,8 +238,9 @@ class Cherry final : public _qzCherry,
     if (timeout == nullptr || a == nullptr || b == nullptr || r == nullptr) return E_POINTER;
     try {
       ComEvents events(*this);
-      const auto settings = kbdbridge::ReadSettings(
-          Env("KBDBRIDGE_SCENARIO"), Env("KBDBRIDGE_MAX_MS"), Env("KBDBRIDGE_RECORD"));
+      const auto settings =
+          kbdbridge::ReadSettings(Env("KBDBRIDGE_SCENARIO"), Env("KBDBRIDGE_MAX_MS"),
+                                  Env("KBDBRIDGE_RECORD"), Env("KBDBRIDGE_TEXT"));
       const auto outcome = cherry_.ReadKVK(*timeout, settings, events);
       if (outcome.failure) {
         lastFailure_ = *outcome.failure;

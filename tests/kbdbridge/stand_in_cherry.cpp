@@ -30,7 +30,7 @@ const char* const kTestCard[StandInCherry::kPropertyCount] = {
     "Müßiggang",     "17.03.1962", "Hauptstraße 12a", "D",    "50667", "Köln", "12/29"};
 
 Settings ReadSettings(std::optional<std::string> scenario, std::optional<std::string> maxMs,
-                      std::optional<std::string> recordPath) {
+                      std::optional<std::string> recordPath, std::optional<std::string> text) {
   Settings s;
   s.scenario = scenario.value_or("success");
   if (s.scenario.empty()) s.scenario = "success";
@@ -42,6 +42,7 @@ Settings ReadSettings(std::optional<std::string> scenario, std::optional<std::st
     }
   }
   s.recordPath = recordPath.value_or("");
+  if (text && !text->empty()) s.text = *text;
   return s;
 }
 
@@ -72,8 +73,8 @@ ReadOutcome StandInCherry::ReadKVK(std::int32_t timeoutMs, const Settings& setti
   if (sc == "false") return ReadOutcome{false, std::nullopt};
   if (sc == "unreadable" || sc == "error7") {
     const bool unreadable = sc == "unreadable";
-    auto raised = events.CherryError(unreadable ? -42 : 7,
-                                     unreadable ? "Karte nicht lesbar" : "Lesefehler: Prüfsumme");
+    auto raised =
+        events.CherryError(unreadable ? -42 : 7, unreadable ? "Karte nicht lesbar" : settings.text);
     if (raised) return Failed(*raised);
     return ReadOutcome{false, std::nullopt};
   }

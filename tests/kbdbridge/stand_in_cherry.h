@@ -4,6 +4,8 @@
 //                       timeout
 //   KBDBRIDGE_MAX_MS    upper bound of the "timeout" wait in ms (default 200), so tests stay fast
 //   KBDBRIDGE_RECORD    file to which every read appends the time-out it was given, one a line
+//   KBDBRIDGE_TEXT      description of the "error7" report (default "Lesefehler: Prüfsumme"),
+//                       so that a test can find its own entries in a shared error log
 #pragma once
 
 #include <cstdint>
@@ -17,11 +19,13 @@ struct Settings {
   std::string scenario;
   std::int32_t maxMs = 200;
   std::string recordPath;
+  std::string text = "Lesefehler: Prüfsumme";
 };
 
 // The settings from the values of the three variables (nothing for an unset one).
 Settings ReadSettings(std::optional<std::string> scenario, std::optional<std::string> maxMs,
-                      std::optional<std::string> recordPath);
+                      std::optional<std::string> recordPath,
+                      std::optional<std::string> text = std::nullopt);
 
 struct ErrorInfo {
   std::int32_t number = 0;
