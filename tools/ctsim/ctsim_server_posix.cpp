@@ -118,6 +118,7 @@ void Server::OnReadable(short revents) {
 }
 
 bool Server::WriteSome(Pending& p, std::size_t upto) {
+  bool flushed = false;
   while (p.written < upto) {
     const ssize_t n = write(fd_, p.bytes.data() + p.written, upto - p.written);
     if (n > 0) {
@@ -125,8 +126,17 @@ bool Server::WriteSome(Pending& p, std::size_t upto) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return false;  // the peer is not reading: try again soon
-    p.written = p.bytes.size();                  // nobody on the line: the bytes are lost
+    if (n < 0 && errno == EAGAIN) {
+      // The line's buffer is full because no peer reads it (nobody has the port open): like a
+      // line with nothing attached, it loses what was sent. A peer that opens the port empties
+      // it anyway.
+      if (slave_fd_ >= 0 && tcflush(slave_fd_, TCIFLUSH) == 0 && !flushed) {
+        flushed = true;
+        continue;
+      }
+      return false;  // try again soon
+    }
+    p.written = p.bytes.size();  // nobody on the line: the bytes are lost
   }
   return true;
 }

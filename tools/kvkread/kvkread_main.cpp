@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
                                   "no-application, card-removed, eject-error, silent, split, "
                                   "chained, wrong-seq-once, wtx, noise")
                        ->expected(0, 1)
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                        ->type_name("[=SCENARIO]");
   cli.add_flag("--json", o.json, "print one JSON object instead of a table");
   device->excludes(port, keyboard, simulate);
