@@ -25,7 +25,7 @@ pass() {
 }
 fail() {  # name, reason, [log]
   echo "FAIL $1 $2"
-  if [[ -n ${3:-} && -f $3 ]]; then sed 's/^/    /' "$3" | tail -40; fi
+  if [[ -n ${3:-} && -f $3 ]]; then sed 's/^/    /' "$3" | tail -30; fi
   failed=$((failed + 1))
 }
 
@@ -97,7 +97,8 @@ run_vbs() {
     fail "$name" "(the simulated terminal did not start)" "$out/logs/ctsim.log"
     return
   fi
-  (cd "$out/vbs" && timeout 300 wine cscript //nologo "$@") >"$log" 2>&1
+  # Wine's own messages (and a wineserver's dump when it is stopped) go to a file of their own.
+  (cd "$out/vbs" && timeout 300 wine cscript //nologo "$@") >"$log" 2>"${log%.log}.stderr"
   rc=$?
   stop_terminals
   judge "$name" "$rc" "$log"
@@ -146,7 +147,7 @@ window_tests() {
     fail "window: cancel with Abbruch" "(the simulated terminal did not start)"
     return
   fi
-  (cd "$out/vbs" && timeout 300 wine cscript //nologo read_card.vbs 4 nothing 300) >"$log" 2>&1 &
+  (cd "$out/vbs" && timeout 300 wine cscript //nologo read_card.vbs 4 nothing 300) >"$log" 2>"${log%.log}.stderr" &
   cs=$!
   if wid=$(find_reader_window); then
     # Let the dialogue reach "Bitte Karte einführen..." (the first REQUEST ICC answer).
@@ -180,7 +181,7 @@ fi
 # --- build --------------------------------------------------------------------------------------
 jobs=$(nproc)
 mkdir -p "$out/logs" "$out/bin"
-rm -f "$out"/logs/*.log
+rm -f "$out"/logs/*.log "$out"/logs/*.stderr
 for preset in mingw mingw32; do
   if cmake --preset "$preset" >"$out/logs/build-$preset.txt" 2>&1 &&
     cmake --build --preset "$preset" -j "$jobs" >>"$out/logs/build-$preset.txt" 2>&1; then

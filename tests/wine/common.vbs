@@ -30,16 +30,18 @@ Sub Check(cond, what)
   If Not cond Then Fail what
 End Sub
 
+' No On Error statement in the helpers that look at Err: it would clear the error under test.
 Sub CheckEqual(actual, expected, what)
-  Dim same
-  On Error Resume Next
-  same = (actual = expected)
-  If Err.Number <> 0 Then
-    Fail what & ": cannot compare (" & Err.Number & " " & Err.Description & ")"
-    Err.Clear
-  ElseIf Not same Then
-    Fail what & ": got [" & actual & "], expected [" & expected & "]"
-  End If
+  If actual <> expected Then Fail what & ": got [" & actual & "], expected [" & expected & "]"
+End Sub
+
+' Moves the error just raised into ErrNumber, ErrSource and ErrDescription and clears it.
+Dim ErrNumber, ErrSource, ErrDescription
+Sub TakeError()
+  ErrNumber = Err.Number
+  ErrSource = Err.Source
+  ErrDescription = Err.Description
+  Err.Clear
 End Sub
 
 ' Reports and clears an error left by the call just made.
@@ -50,18 +52,18 @@ Sub CheckNoError(what)
   End If
 End Sub
 
-' Card texts as the card stores them: { | } ~ stand for ae, oe, ue and sharp s. (Wine's VBScript
-' has no Replace.)
+' Card texts as the card stores them: { | } ~ stand for ae, oe, ue and sharp s. Wine's VBScript
+' has neither Replace nor ChrW; Chr takes the ANSI code page, 1252 in the test prefix.
 Function De(s)
   Dim i, c, r
   r = ""
   For i = 1 To Len(s)
     c = Mid(s, i, 1)
     Select Case c
-      Case "{": c = ChrW(228)
-      Case "|": c = ChrW(246)
-      Case "}": c = ChrW(252)
-      Case "~": c = ChrW(223)
+      Case "{": c = Chr(228)
+      Case "|": c = Chr(246)
+      Case "}": c = Chr(252)
+      Case "~": c = Chr(223)
     End Select
     r = r & c
   Next
@@ -109,6 +111,7 @@ End Function
 ' Compares all seventeen properties of a record with a test card ("tagged", "fixed", "empty").
 Sub CheckRecord(record, card, what)
   Dim expected, i, value
+  CheckNoError "before checking " & what
   On Error Resume Next
   If record Is Nothing Then
     Fail what & ": the record is Nothing"
@@ -148,6 +151,7 @@ Function ErrorLogLines()
 End Function
 
 Sub Finish()
+  CheckNoError "the last step"
   If Failures = 0 Then WScript.Echo "  all checks passed"
   WScript.Quit Failures
 End Sub

@@ -18,12 +18,12 @@ o.WaitingTime = 0
 CheckNoError "setting CommPort -3 and WaitingTime 0"
 CheckEqual o.CommPort, -3, "CommPort after setting -3"
 CheckEqual o.WaitingTime, 0, "WaitingTime after setting 0"
-o.WaitingTime = -32768
-CheckEqual o.WaitingTime, -32768, "WaitingTime after setting -32768"
+o.WaitingTime = -7
+CheckEqual o.WaitingTime, -7, "WaitingTime after setting -7"
 
-d.Vorname = "J" & ChrW(252) & "rgen"
+d.Vorname = "J" & Chr(252) & "rgen"
 CheckNoError "writing Vorname"
-CheckEqual o.KVKData.Vorname, "J" & ChrW(252) & "rgen", "Vorname written through the record"
+CheckEqual o.KVKData.Vorname, "J" & Chr(252) & "rgen", "Vorname written through the record"
 
 Dim bad
 Set bad = CreateObject("qzCardReader.clsKVKData")

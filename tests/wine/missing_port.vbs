@@ -8,10 +8,10 @@ o.CommPort = 200
 before = UBound(ErrorLogLines()) + 1
 For i = 1 To 2
   r = o.ReadCard(CRT_CommPort)
-  CheckEqual Err.Number, 8002, "Err.Number (attempt " & i & ")"
-  CheckEqual Err.Description, "Invalid port number", "Err.Description (attempt " & i & ")"
-  Check Len(Err.Source) > 0, "Err.Source is set"
-  Err.Clear
+  TakeError
+  CheckEqual ErrNumber, 8002, "Err.Number (attempt " & i & ")"
+  CheckEqual ErrDescription, "Invalid port number", "Err.Description (attempt " & i & ")"
+  Check Len(ErrSource) > 0, "Err.Source is set"
 Next
 lines = ErrorLogLines()
 CheckEqual UBound(lines) + 1, before + 2, "lines in the error log"

@@ -6,10 +6,10 @@ Dim o, r, before, after, fields
 Set o = NewReader()
 before = UBound(ErrorLogLines()) + 1
 r = o.ReadCard(CRT_CommPort)
-CheckEqual Err.Number, -2147221503, "Err.Number"
-CheckEqual Err.Source, "ClsApplication", "Err.Source"
-CheckEqual Err.Description, "No CommPort is set", "Err.Description"
-Err.Clear
+TakeError
+CheckEqual ErrNumber, -2147221503, "Err.Number"
+CheckEqual ErrSource, "ClsApplication", "Err.Source"
+CheckEqual ErrDescription, "No CommPort is set", "Err.Description"
 
 after = ErrorLogLines()
 CheckEqual UBound(after) + 1, before + 1, "lines in " & ErrorLogPath()
