@@ -17,7 +17,7 @@
 
 namespace qz {
 
-class clsApplication : private frmCommEvents, private frmkvkUIEvents {
+class clsApplication final : private frmCommEvents, private frmkvkUIEvents {
  public:
   explicit clsApplication(Platform& platform);
   ~clsApplication();

@@ -28,7 +28,7 @@ class frmkvkUIEvents {
   ~frmkvkUIEvents() = default;
 };
 
-class frmkvkUI : private ReaderViewListener, private KeyboardReaderEvents {
+class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents {
  public:
   // Creates the keyboard reader of a keyboard read; raises AutomationError 339 when absent.
   using KeyboardFactory = std::function<std::unique_ptr<KeyboardReader>()>;
