@@ -182,6 +182,11 @@ TEST(EndToEndSimulate, BuiltInTerminalReadsInTheSameProcess) {
   EXPECT_EQ(bad.exit_code, 2);
   const ProcessResult usage = Kvkread({"--port", "1", "--device", "/dev/null"});
   EXPECT_EQ(usage.exit_code, 2);
+  // Without the keyboard library the keyboard read says so in the component's own terms.
+  const ProcessResult keyboard =
+      Kvkread({"--keyboard", "--json"}, {{"LD_LIBRARY_PATH", "/nonexistent"}});
+  EXPECT_EQ(keyboard.exit_code, 2);
+  EXPECT_EQ(Json::parse(keyboard.out)["error"]["number"], -2147221501);
   const ProcessResult help = Kvkread({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("Examples"), std::string::npos);
