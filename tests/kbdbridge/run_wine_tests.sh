@@ -2,11 +2,14 @@
 # Runs the Windows keyboard reader's tests under Wine against the stand-in KbdBridge.dll:
 # first with the class unregistered (creation must fail with 339), then registered by regsvr32
 # (every scenario, and a script host's late binding), then unregistered again.
-# Usage: run_wine_tests.sh <dir with KbdBridge.dll and kbdbridge_client_test.exe>
+# Given qzCardReader.dll too, it also reads through the component as a host does (ReadCard with
+# the keyboard reader), under xvfb-run because the reader window needs a display.
+# Usage: run_wine_tests.sh <dir with KbdBridge.dll and kbdbridge_client_test.exe> [qzCardReader.dll]
 # WINEPREFIX defaults to a prefix of its own in that directory.
 set -euo pipefail
 dir=$(cd "${1:?usage: $0 <build dir of the stand-in>}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+component=${2:+$(cd "$(dirname "$2")" && pwd)/$(basename "$2")}
 export WINEPREFIX="${WINEPREFIX:-$dir/wineprefix}"
 export WINEDEBUG=-all
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
@@ -35,6 +38,35 @@ for scenario in success fail; do
   run "script host: $scenario" env KBDBRIDGE_SCENARIO=$scenario \
     wine cscript //nologo kbdbridge_script_host.vbs $scenario
 done
+if [[ -n $component ]]; then
+  # One keyboard read per scenario; the stand-in's texts carry a marker to find this run's lines
+  # in the error log beside the component.
+  cp "$here/keyboard_read.vbs" .
+  log="${component%.dll}.err"
+  run "regsvr32 qzCardReader.dll" wine regsvr32 /s "$(winepath -w "$component")"
+  wineserver -w
+  read_card() {  # scenario, expected recorded time-out, expected handler log lines
+    local scenario=$1 want_record=$2 want_log=$3 marker="Lesefehler $$-$RANDOM" ok=1
+    rm -f record.txt
+    wineserver -w  # a headless server left over cannot open windows on the new display
+    KBDBRIDGE_SCENARIO=$scenario KBDBRIDGE_RECORD=record.txt KBDBRIDGE_TEXT="$marker" \
+      xvfb-run -a wine cscript //nologo keyboard_read.vbs "$scenario" "$marker" || ok=0
+    local recorded
+    recorded=$(paste -sd, record.txt 2>/dev/null | tr -d '\r')
+    [[ $recorded == "$want_record" ]] || { echo "recorded time-outs: '$recorded', want '$want_record'"; ok=0; }
+    local lines
+    lines=$(grep -a -F "$marker" "$log" 2>/dev/null | grep -c -F "Method : mKeyboard_CherryError")
+    [[ $lines == "$want_log" ]] || { echo "handler log lines: $lines, want $want_log"; ok=0; }
+    ((ok))
+  }
+  run "ReadCard keyboard: success" read_card success 5000 0
+  run "ReadCard keyboard: card unreadable" read_card unreadable 5000 0
+  run "ReadCard keyboard: error 7" read_card error7 5000 1
+  wine regsvr32 /s /u KbdBridge.dll
+  run "ReadCard keyboard: library absent" read_card absent "" 0
+  wine regsvr32 /s KbdBridge.dll
+  wine regsvr32 /s /u "$(winepath -w "$component")" || true
+fi
 run "regsvr32 /u KbdBridge.dll" wine regsvr32 /s /u KbdBridge.dll
 run "unregistered again -> 339" wine kbdbridge_client_test.exe absent
 wineserver -w
