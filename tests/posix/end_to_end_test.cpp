@@ -211,7 +211,6 @@ TEST(EndToEndPortSearch, FindsTheLiveTerminalPastASilentOneAndStopsAtAMissingPor
 }
 
 TEST(EndToEndPortSearch, PortHeldByAnotherProgramIsSkipped) {
-  Terminal busy({"--scenario", "tagged"});
   Terminal live({"--scenario", "tagged"});
   // A read in progress holds the first port (it waits for a card for a long time).
   Terminal slow({"--scenario", "no-card", "--answer-delay", "200"});
@@ -222,6 +221,40 @@ TEST(EndToEndPortSearch, PortHeldByAnotherProgramIsSkipped) {
   EXPECT_EQ(Json::parse(r.out), Json::parse(R"({"port": 2})")) << r.err;
   holder.Signal(SIGINT);
   EXPECT_EQ(holder.Wait(kLimit).exit_code, 1);
+}
+
+TEST(EndToEndCtsim, ServesOnePeerAfterAnotherAndCleansUpOnSigterm) {
+  const std::string link = "/tmp/qz-ctsim-link-" + std::to_string(getpid());
+  Terminal terminal({"--scenario", "tagged", "--pty-link", link});
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), terminal.Path());
+  // The master stays open across the peer's closes and reopens.
+  for (int read = 0; read < 3; ++read) {
+    const ProcessResult r = Kvkread({"--device", link, "--json"});
+    EXPECT_EQ(r.exit_code, 0) << "read " << read << ": " << r.err;
+  }
+  terminal.Proc().Signal(SIGTERM);
+  const ProcessResult end = terminal.Proc().Wait(kLimit);
+  EXPECT_EQ(end.exit_code, 0) << end.err;
+  EXPECT_NE(access(link.c_str(), F_OK), 0) << "link left behind";
+}
+
+TEST(EndToEndCtsim, PacedTerminalIsNeverFasterThanTheLine) {
+  // Lower bound only: the line time of every byte exchanged in a read of the tagged card.
+  std::ifstream card(DataFile("card_tagged.bin"), std::ios::binary | std::ios::ate);
+  const long card_bytes = static_cast<long>(card.tellg());
+  const long host = 4 + 9 + 10 + 15 + 9 + 10;                        // the six commands
+  const long terminal_bytes = 4 + 6 + 6 + 6 + (card_bytes + 6) + 6;  // their answers
+  const auto line_time =
+      std::chrono::nanoseconds{(host + terminal_bytes) * 11'000'000'000LL / 9600};
+
+  Terminal terminal({"--scenario", "tagged", "--pace"});
+  const auto start = std::chrono::steady_clock::now();
+  const ProcessResult r = Kvkread({"--device", terminal.Path(), "--json"});
+  const auto wall = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_GE(wall, line_time);
 }
 
 TEST(EndToEndCancel, CtrlCDuringAReadIsUserCanceled) {
