@@ -90,7 +90,8 @@ judge() {  # name, exit status, log
 
 # run_vbs NAME PORTS SCRIPT [ARGS...]: one VBScript host run against terminals on COM1...
 run_vbs() {
-  local name=$1 ports=$2 log=$out/logs/$1.log rc
+  local name=$1 ports=$2 log rc
+  log=$out/logs/$(echo "$name" | tr -cs 'A-Za-z0-9' '_' | sed 's/_$//').log
   shift 2
   if [[ $ports != - ]] && ! start_terminals "$ports"; then
     stop_terminals

@@ -160,7 +160,11 @@ class WinSerialPort final : public SerialPort {
       ResetEvent(wait_event_.Get());
       wait_mask_ = 0;
       if (WaitCommEvent(file_.Get(), &wait_mask_, &wait_ov_)) continue;  // already an event
-      if (GetLastError() != ERROR_IO_PENDING) return;  // the line is gone; Close tidies up
+      if (GetLastError() != ERROR_IO_PENDING) {
+        // The line is gone: stop watching it (Close tidies up) rather than spin on it.
+        loop_.UnwatchHandle(wait_event_.Get());
+        return;
+      }
       wait_pending_ = true;
       Drain();
       return;

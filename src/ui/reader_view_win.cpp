@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,26 +55,32 @@ class Font {
 
 class WinReaderView final : public ReaderView {
  public:
-  explicit WinReaderView(WinEventLoop& loop) : loop_(loop) { Create(); }
+  // The window itself is made when first shown: every object and every read makes a new view,
+  // and a host that creates many objects should not pay for windows it never sees.
+  explicit WinReaderView(WinEventLoop& loop) : loop_(loop) {}
   ~WinReaderView() override { Destroy(); }
   WinReaderView(const WinReaderView&) = delete;
   WinReaderView& operator=(const WinReaderView&) = delete;
 
   void SetListener(ReaderViewListener* listener) override { listener_ = listener; }
   void SetTitle(const std::string& utf8) override {
-    if (title_ != nullptr) SetWindowTextW(title_, Widen(utf8).c_str());
+    title_text_ = Widen(utf8);
+    if (title_ != nullptr) ApplyTitle();
   }
   void SetMessage(const std::string& utf8) override {
+    message_text_ = Widen(utf8);
     if (message_ == nullptr) return;
-    SetWindowTextW(message_, Widen(utf8).c_str());
+    SetWindowTextW(message_, message_text_.c_str());
     // On the screen now, even if the caller keeps the thread busy afterwards.
     RedrawWindow(message_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   }
   void SetCancelEnabled(bool enabled) override {
+    cancel_enabled_ = enabled;
     if (cancel_ != nullptr) EnableWindow(cancel_, enabled ? TRUE : FALSE);
   }
   void Show(bool modal) override {
-    if (hwnd_ == nullptr) return;
+    if (destroyed_) return;
+    if (hwnd_ == nullptr) Create();
     if (modal && disabled_.empty()) DisableOtherWindows();
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
@@ -89,6 +96,7 @@ class WinReaderView final : public ReaderView {
   bool Visible() const override { return hwnd_ != nullptr && IsWindowVisible(hwnd_); }
   void Destroy() override {
     listener_ = nullptr;
+    destroyed_ = true;
     if (hwnd_ == nullptr) return;
     EnableOtherWindows();
     HWND h = hwnd_;
@@ -155,12 +163,32 @@ class WinReaderView final : public ReaderView {
 
     icon_ = static_cast<HICON>(
         LoadImageW(ThisModule(), MAKEINTRESOURCEW(QZ_IDI_CARD), IMAGE_ICON, 32, 32, LR_SHARED));
-    title_ = Child(L"STATIC", L"KVK Kartenleseger\u00e4t an Port 1", SS_LEFT | SS_NOPREFIX,
-                   kLblTitle, 0, font_title_.Get());
-    message_ = Child(L"STATIC", L"Bitte Karte einf\u00fchren", SS_CENTER | SS_NOPREFIX, kLblMsg, 0,
+    title_ = Child(L"STATIC", title_text_.c_str(), SS_LEFTNOWORDWRAP | SS_NOPREFIX, kLblTitle, 0,
+                   font_title_.Get());
+    ApplyTitle();
+    message_ = Child(L"STATIC", message_text_.c_str(), SS_CENTER | SS_NOPREFIX, kLblMsg, 0,
                      font_message_.Get());
     cancel_ = Child(L"BUTTON", L"Abbruch", BS_PUSHBUTTON | WS_TABSTOP, kCommand1, kCancelId,
                     font_default_.Get());
+    EnableWindow(cancel_, cancel_enabled_ ? TRUE : FALSE);
+  }
+
+  // The title keeps its designed place; it grows to the right when a font wider than Tahoma
+  // (a substitute) would cut off the port number, which the user needs to see.
+  void ApplyTitle() {
+    SetWindowTextW(title_, title_text_.c_str());
+    HDC dc = GetDC(title_);
+    HGDIOBJ old = SelectObject(dc, font_title_.Get());
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, title_text_.c_str(), static_cast<int>(title_text_.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(title_, dc);
+    int width = Px(kLblTitle.width);
+    const int room = Px(kClientWidth) - Px(kLblTitle.left);
+    if (extent.cx + 2 > width) width = std::min(static_cast<int>(extent.cx) + 2, room);
+    SetWindowPos(title_, nullptr, 0, 0, width, Px(kLblTitle.height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd_, nullptr, TRUE);
   }
 
   // Modal with no owner: every other enabled window of this thread takes no input meanwhile.
@@ -245,6 +273,10 @@ class WinReaderView final : public ReaderView {
   HWND message_ = nullptr;
   HWND cancel_ = nullptr;
   HICON icon_ = nullptr;  // a shared resource icon: not destroyed
+  std::wstring title_text_ = L"KVK Kartenleseger\u00e4t an Port 1";
+  std::wstring message_text_ = L"Bitte Karte einf\u00fchren";
+  bool cancel_enabled_ = true;
+  bool destroyed_ = false;
   int dpi_ = 96;
   Font font_default_;
   Font font_title_;
