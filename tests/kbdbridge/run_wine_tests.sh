@@ -45,11 +45,23 @@ if [[ -n $component ]]; then
   log="${component%.dll}.err"
   run "regsvr32 qzCardReader.dll" wine regsvr32 /s "$(winepath -w "$component")"
   wineserver -w
-  read_card() {  # scenario, expected recorded time-out, expected handler log lines
+  # The reader window as the keyboard library sees it when the read starts: shown, titled for
+  # the keyboard, with its message and the cancel button disabled.
+  window_during_read() {
+    local ok=1 want
+    for want in "window .* enabled=1 text=KVK Kartenleseger" \
+      "control Static enabled=1 text=KVK Kartenlesegerät an Tastatur" \
+      "control Static enabled=1 text=Bitte warten, bis Karte eingelesen wurde" \
+      "control Button enabled=0 text=Abbruch"; do
+      grep -q -i -E "^$want" probe.txt 2>/dev/null || { echo "not seen during the read: $want"; ok=0; }
+    done
+    ((ok))
+  }
+  read_card() {  # scenario, expected recorded time-out, expected handler log lines[, probe]
     local scenario=$1 want_record=$2 want_log=$3 marker="Lesefehler $$-$RANDOM" ok=1
-    rm -f record.txt
+    rm -f record.txt probe.txt
     wineserver -w  # a headless server left over cannot open windows on the new display
-    KBDBRIDGE_SCENARIO=$scenario KBDBRIDGE_RECORD=record.txt KBDBRIDGE_TEXT="$marker" \
+    KBDBRIDGE_SCENARIO=$scenario KBDBRIDGE_RECORD=record.txt KBDBRIDGE_TEXT="$marker" KBDBRIDGE_PROBE=probe.txt \
       xvfb-run -a wine cscript //nologo keyboard_read.vbs "$scenario" "$marker" || ok=0
     local recorded
     recorded=$(paste -sd, record.txt 2>/dev/null | tr -d '\r')
@@ -57,11 +69,12 @@ if [[ -n $component ]]; then
     local lines
     lines=$(grep -a -F "$marker" "$log" 2>/dev/null | grep -c -F "Method : mKeyboard_CherryError")
     [[ $lines == "$want_log" ]] || { echo "handler log lines: $lines, want $want_log"; ok=0; }
+    if [[ ${4-} == probe ]]; then window_during_read || ok=0; fi
     ((ok))
   }
-  run "ReadCard keyboard: success" read_card success 5000 0
+  run "ReadCard keyboard: success" read_card success 5000 0 probe
   run "ReadCard keyboard: card unreadable" read_card unreadable 5000 0
-  run "ReadCard keyboard: error 7" read_card error7 5000 1
+  run "ReadCard keyboard: error 7" read_card error7 5000 1 probe
   wine regsvr32 /s /u KbdBridge.dll
   run "ReadCard keyboard: library absent" read_card absent "" 0
   wine regsvr32 /s KbdBridge.dll

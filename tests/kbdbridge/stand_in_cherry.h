@@ -6,6 +6,8 @@
 //   KBDBRIDGE_RECORD    file to which every read appends the time-out it was given, one a line
 //   KBDBRIDGE_TEXT      description of the "error7" report (default "Lesefehler: Prüfsumme"),
 //                       so that a test can find its own entries in a shared error log
+//   KBDBRIDGE_PROBE     (COM server only) file to which a read appends the caller's visible
+//                       windows and controls as they are when the read starts
 #pragma once
 
 #include <cstdint>

@@ -39,7 +39,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The .def names the exports plainly; 32-bit COM entry points are decorated stdcall names.
   target_link_options(kbdbridge_com PRIVATE -Wl,--enable-stdcall-fixup)
 endif()
-target_link_libraries(kbdbridge_com PRIVATE ole32 oleaut32 uuid)
+target_link_libraries(kbdbridge_com PRIVATE ole32 oleaut32 uuid user32 advapi32)
 
 add_executable(kbdbridge_client_test_win
   ${QZ_KBD_DIR}/keyboard_reader_win_test.cpp ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp)
