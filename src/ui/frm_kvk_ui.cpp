@@ -67,7 +67,6 @@ void frmkvkUI::Unload() {
   if (cherry_timer_ != 0) loop_.CancelTimer(cherry_timer_);
   cherry_timer_ = 0;
   view_->Destroy();
-  // ReadKVK never runs while the window unloads: it blocks without running the loop.
   mKeyboard.reset();
 }
 
@@ -115,10 +114,13 @@ void frmkvkUI::CherryTimer_Timer() {
 }
 
 void frmkvkUI::ReadCherry() {
+  // The reader is held here while ReadKVK runs, so that an unload meanwhile cannot destroy the
+  // object under its own call; the window keeps it afterwards unless it has been unloaded.
+  std::unique_ptr<KeyboardReader> keyboard;
   try {
     mCherryReturnValue = false;
-    mKeyboard = keyboard_factory_();
-    mKeyboard->SetEvents(this);
+    keyboard = keyboard_factory_();
+    keyboard->SetEvents(this);
     if (mWaitingTime > std::numeric_limits<std::int32_t>::max() / 1000 ||
         mWaitingTime < std::numeric_limits<std::int32_t>::min() / 1000) {
       throw AutomationError(6, "qzCardReader", "Overflow");
@@ -126,8 +128,8 @@ void frmkvkUI::ReadCherry() {
     std::int32_t timeout_ms = mWaitingTime * 1000;
     std::int32_t arg2 = 0;
     std::int32_t arg3 = 0;
-    KeyboardReader* keyboard = mKeyboard.get();
     mCherryReturnValue = keyboard->ReadKVK(timeout_ms, arg2, arg3);
+    if (!unloaded_) mKeyboard = std::move(keyboard);
   } catch (AutomationError& err) {
     std::string modul = "frmUI";
     std::string proc = "ReadCherry";

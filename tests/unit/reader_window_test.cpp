@@ -19,6 +19,7 @@ struct RecordingOwner : frmkvkUIEvents {
   void CloseWindow() override { ++close_windows; }
   void KeyboardCherryError(std::int32_t& lngNumber, std::string& strDescription) override {
     cherry_errors.emplace_back(lngNumber, strDescription);
+    if (unload_on_report != nullptr) unload_on_report->Unload();
     if (throw_back) throw AutomationError(-2147221502, "mKeyboard_CherryError", "trapped");
   }
   void KeyboardError(AutomationError& mErr, std::string& strModul, std::string& strProc,
@@ -35,6 +36,7 @@ struct RecordingOwner : frmkvkUIEvents {
 
   int close_windows = 0;
   bool throw_back = false;
+  frmkvkUI* unload_on_report = nullptr;  // the window closes while the reader is still reading
   std::vector<std::pair<std::int32_t, std::string>> cherry_errors;
   std::vector<std::int32_t> keyboard_errors;
   std::vector<std::int32_t> m_errors;
@@ -175,6 +177,16 @@ TEST_F(ReaderWindowTest, ErrorThrownBackByTheOwnerFailsTheRead) {
   EXPECT_EQ(owner.m_error_sources, std::vector<std::string>{"mKeyboard_CherryError"});
   EXPECT_FALSE(window.CherryReturnValue());
   EXPECT_EQ(window.CherryKeyboard(), nullptr);
+}
+
+TEST_F(ReaderWindowTest, UnloadDuringTheReadReleasesTheReaderAfterItsCall) {
+  owner.unload_on_report = &window;
+  platform.keyboard.cherry_errors = {{3, "Fenster zu"}};
+  window.EnableCherryTimer();
+  window.ShowModal();
+  EXPECT_TRUE(window.Unloaded());
+  EXPECT_EQ(window.CherryKeyboard(), nullptr);
+  EXPECT_EQ(platform.keyboards_alive, 0);
 }
 
 }  // namespace
