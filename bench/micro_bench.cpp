@@ -130,8 +130,6 @@ void AssembleAnswer(benchmark::State& state, const char* file) {
   if (link.Answers() != static_cast<std::int64_t>(state.iterations()))
     state.SkipWithError("the link lost answers");
   state.SetBytesProcessed(line_bytes);
-  state.counters["answers/s"] =
-      benchmark::Counter(static_cast<double>(link.Answers()), benchmark::Counter::kIsRate);
 }
 BENCHMARK_CAPTURE(AssembleAnswer, Tagged, "card_tagged.bin")
     ->ArgNames({"inf", "read"})
