@@ -129,6 +129,16 @@ TEST_F(KeyboardReadTest, FailingReadIsRaisedWithItsOwnError) {
   EXPECT_EQ(err.Source(), "KbdBridge");
 }
 
+TEST_F(KeyboardReadTest, ClosingTheWindowBeforeTheReadIsAnError) {
+  platform.on_show = [](FakeViewRecord& view) { view.RequestClose(UnloadMode::kUserClose); };
+  EXPECT_EQ(app->ReadCard(CRT_Tastatur), RV_Error);
+  ASSERT_NE(app->KVKData(), nullptr);
+  EXPECT_TRUE(Empty(*app->KVKData()));
+  EXPECT_EQ(platform.keyboards_created, 0);
+  EXPECT_EQ(platform.loop.PendingTimers(), 0u) << "the polling timer went with the window";
+  ExpectIdleAfterRead();
+}
+
 TEST_F(KeyboardReadTest, WaitingTimeIsPassedInMilliseconds) {
   app->WaitingTime(12);
   app->ReadCard(CRT_Tastatur);
