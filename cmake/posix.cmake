@@ -4,8 +4,10 @@ find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 
 # libqzcardreader.so: the portable core whole (hosts may use any of it) plus the POSIX layer.
+# The core is linked in privately: users get it from the library, never a second copy.
 add_library(qzcardreader SHARED ${QZ_POSIX_SOURCES})
-target_link_libraries(qzcardreader PUBLIC "$<LINK_LIBRARY:WHOLE_ARCHIVE,qzcore>" ${CMAKE_DL_LIBS})
+target_link_libraries(qzcardreader PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,qzcore>")
+target_link_libraries(qzcardreader PUBLIC ${CMAKE_DL_LIBS})
 target_include_directories(qzcardreader PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(qzcardreader PRIVATE ${QZ_WARNINGS})
 
