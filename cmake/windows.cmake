@@ -52,3 +52,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The exports carry no stdcall decoration (_DllCanUnloadNow@0), as COM looks them up by name.
   target_link_options(qzCardReader PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
 endif()
+
+# The stand-in keyboard library KbdBridge.dll and its client test, which the Wine tests use.
+if(QZ_BUILD_TESTS)
+  include(${PROJECT_SOURCE_DIR}/tests/kbdbridge/windows.cmake OPTIONAL)
+endif()

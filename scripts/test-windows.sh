@@ -255,5 +255,23 @@ fi
 wineserver -k >/dev/null 2>&1
 wineserver -w
 
+# --- the keyboard reader against the stand-in KbdBridge.dll, in a fresh prefix of its own ------
+kbd_dir=$root/build/mingw/kbdbridge
+if [[ -x tests/kbdbridge/run_wine_tests.sh && -f $kbd_dir/KbdBridge.dll ]]; then
+  rm -rf "$out/kbd-prefix"
+  WINEPREFIX=$out/kbd-prefix tests/kbdbridge/run_wine_tests.sh "$kbd_dir" \
+    "$root/build/mingw/qzCardReader.dll" >"$out/logs/keyboard.log" 2>&1
+  # Its own verdicts, one per line ("ok: ..." / "FAILED: ...").
+  while IFS= read -r line; do
+    case $line in
+      "ok: "*) pass "keyboard: ${line#ok: }" ;;
+      "FAILED: "*) fail "keyboard: ${line#FAILED: }" "" ;;
+    esac
+  done <"$out/logs/keyboard.log"
+  grep -q -E "^(ok|FAILED): " "$out/logs/keyboard.log" ||
+    fail "keyboard reader tests" "(no verdicts)" "$out/logs/keyboard.log"
+  WINEPREFIX=$out/kbd-prefix wineserver -k >/dev/null 2>&1
+fi
+
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
