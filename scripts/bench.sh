@@ -30,7 +30,20 @@ for card in tagged fixed; do
   "$bin/qz_line_bench" inproc "$card" "$reads" 0
 done
 "$bin/qz_line_bench" inproc tagged "$(( reads / 2 > 10 ? reads / 2 : 10 ))" 20
+half=$(( reads / 2 > 10 ? reads / 2 : 10 ))
 for card in tagged fixed; do
-  "$bin/qz_line_bench" process "$card" "$(( reads / 2 > 10 ? reads / 2 : 10 ))"
+  "$bin/qz_line_bench" process "$card" "$half"
+  "$bin/qz_line_bench" process-unpaced "$card" "$half"
 done
 "$bin/qz_line_bench" port-search "$scans"
+
+# The same reads with the benchmark at real-time priority, where that is allowed: on a busy
+# machine this takes the scheduler's queueing out of the turnaround and shows the component's.
+if chrt -f 20 true 2>/dev/null; then
+  for card in tagged fixed; do
+    chrt -f 20 "$bin/qz_line_bench" inproc "$card" "$reads" 0 |
+      sed 's/^| \([A-Za-z]*\), /| \1 (real-time priority), /'
+  done
+fi
+echo
+echo "Load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
