@@ -142,6 +142,8 @@ void frmComm::ProcessBlock() {
   }
 
   // Accepted: keep its INF (EDC is the last byte and is not checked), expect the other N(S).
+  // A LEN 0 block adds nothing; an answer that ends up without status bytes is still
+  // delivered, and the dialogue treats it as one it does not recognise.
   mResponse.insert(mResponse.end(), block.begin() + t1::kHeaderSize, block.end() - 1);
   mRecvSeq = !mRecvSeq;
   // M set: more I-blocks of this answer follow; their INF is appended. No R-block is sent.
