@@ -180,10 +180,15 @@ void PosixEventLoop::UnwatchSignal(WatchId id) {
   bool still = false;
   for (const auto& [other, w] : signal_watches_) still = still || w.signo == signo;
   if (!still) RestoreSignal(signo);
-  // Without signal watches the pipe is not something to wait for.
+  // Without signal watches the pipe is not something to wait for. A signal that came just before
+  // is dropped with it, so that it cannot reach the next watcher (a Ctrl-C at the end of one read
+  // must not cancel the next).
   if (signal_watches_.empty() && signal_pipe_watch_ != 0) {
     UnwatchFd(signal_pipe_watch_);
     signal_pipe_watch_ = 0;
+    unsigned char stale[64];
+    while (read(signal_pipe_[0], stale, sizeof stale) > 0) {
+    }
   }
 }
 

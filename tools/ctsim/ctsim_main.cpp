@@ -46,7 +46,9 @@ int main(int argc, char** argv) {
   app.add_option("--scenario", scenario_name, "behaviour to play (see --list)")
       ->capture_default_str();
   app.add_option("--card", card_file, "card file returned by READ BINARY (raw bytes)");
-  app.add_option("--device", device, "serve on this serial device instead of a pseudo-terminal");
+  app.add_option(
+      "--device", device,
+      "serve on this serial device instead of a pseudo-terminal (its path is then the first line)");
   app.add_option("--pty-link", pty_link, "also make this path a symbolic link to the slave");
   app.add_flag("--pace", pace, "send at the line rate of 9600 baud 8E1 (1.146 ms a byte)");
   app.add_option("--answer-delay", answer_delay, "milliseconds before each answer")

@@ -35,7 +35,8 @@ constexpr char kDescription[] =
     "of the reader window go to standard error; Ctrl-C cancels a read.\n"
     "\n"
     "Port numbers: COMn is /dev/ttyS{n-1}, unless QZCARDREADER_PORTS holds a colon-separated\n"
-    "list of device paths, whose first entry is COM1.";
+    "list of device paths, whose first entry is COM1. Without --device, --port, --keyboard or\n"
+    "--simulate the port number is 0, which a read refuses (\"No CommPort is set\").";
 
 constexpr char kFooter[] =
     "Output:\n"
@@ -130,10 +131,12 @@ int main(int argc, char** argv) {
   cli.footer(kFooter);
   Options o;
   auto* device = cli.add_option("--device", o.device, "read from the card terminal on this device");
-  auto* port = cli.add_option("--port", o.port, "read from the card terminal on COMn");
+  auto* port = cli.add_option("--port", o.port, "read from the card terminal on COMn")
+                   ->check(CLI::Range(-32768, 32767));
   auto* keyboard = cli.add_flag("--keyboard", o.keyboard, "read from the keyboard card reader");
   cli.add_option("--waiting-time", o.waiting_time,
-                 "how many times the terminal is asked for a card (WaitingTime, default 5)");
+                 "how many times the terminal is asked for a card (WaitingTime, default 5)")
+      ->check(CLI::Range(-32768, 32767));
   auto* find =
       cli.add_flag("--find-port", o.find_port,
                    "search the ports for a card terminal (GetCardPort) and print its number");
