@@ -84,6 +84,22 @@ TEST(PosixEventLoop, HungUpDescriptorEndsItsWatchInsteadOfSpinning) {
   close(fds[0]);
 }
 
+TEST(PosixEventLoop, SignalArrivingAfterItsWatchEndedDoesNotReachTheNextWatch) {
+  PosixEventLoop loop;
+  int first = 0, second = 0;
+  const auto id = loop.WatchSignal(SIGINT, [&] { ++first; });
+  raise(SIGINT);  // caught, but the loop has not run yet
+  loop.UnwatchSignal(id);
+  loop.WatchSignal(SIGINT, [&] { ++second; });
+  bool over = false;
+  loop.AddTimer(milliseconds{100}, [&] { over = true; });
+  loop.RunUntil([&] { return over; });
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+  raise(SIGINT);
+  loop.RunUntil([&] { return second == 1; });
+}
+
 class RecordingListener : public ReaderViewListener {
  public:
   void CancelClicked() override { ++cancels; }
