@@ -216,7 +216,10 @@ wineserver -w
 
 cp "$root/build/mingw/qzCardReader.dll" "$out/bin/"
 rm -f "$out/bin/qzCardReader.err"
-if (cd "$out/bin" && wine regsvr32 /s qzCardReader.dll) >"$out/logs/regsvr32.log" 2>&1; then
+if (cd "$out/bin" && wine regsvr32 /s qzCardReader.dll) >"$out/logs/regsvr32.log" 2>&1 &&
+  wine reg query 'HKCR\qzCardReader.clsKVKData\Clsid' >>"$out/logs/regsvr32.log" 2>&1 &&
+  wine reg query 'HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}\1.0' \
+    >>"$out/logs/regsvr32.log" 2>&1; then
   pass "regsvr32 qzCardReader.dll"
 else
   fail "regsvr32 qzCardReader.dll" "" "$out/logs/regsvr32.log"
@@ -251,6 +254,20 @@ if [[ -f $out/window.counts ]]; then
   failed=$((failed + wf))
 else
   fail "window tests" "(xvfb-run did not complete)"
+fi
+wineserver -k >/dev/null 2>&1
+wineserver -w
+
+# --- unregistration removes what registration wrote --------------------------------------------
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+if (cd "$out/bin" && wine regsvr32 /u /s qzCardReader.dll) >"$out/logs/unregister.log" 2>&1 &&
+  ! wine reg query 'HKCR\qzCardReader.clsApplication' >/dev/null 2>&1 &&
+  ! wine reg query 'HKCR\qzCardReader.clsKVKData' >/dev/null 2>&1 &&
+  ! wine reg query 'HKCR\CLSID\{3CE456A8-5E44-416B-AF4A-37C02B596C32}' >/dev/null 2>&1 &&
+  ! wine reg query 'HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}' >/dev/null 2>&1; then
+  pass "regsvr32 /u removes the classes, ProgIDs and type library"
+else
+  fail "regsvr32 /u removes the classes, ProgIDs and type library" "" "$out/logs/unregister.log"
 fi
 wineserver -k >/dev/null 2>&1
 wineserver -w

@@ -1,5 +1,6 @@
 ' A new object: WaitingTime 5, CommPort 0, an empty record that stays the same object; the
-' properties take any number; the record's properties can be written; clsKVKData is not creatable.
+' properties take any number; the record's properties can be written; Test on the closed port
+' fails with the port's error; clsKVKData is not creatable.
 On Error Resume Next
 
 Dim o, d, d2
@@ -24,6 +25,11 @@ CheckEqual o.WaitingTime, -7, "WaitingTime after setting -7"
 d.Vorname = "J" & Chr(252) & "rgen"
 CheckNoError "writing Vorname"
 CheckEqual o.KVKData.Vorname, "J" & Chr(252) & "rgen", "Vorname written through the record"
+
+' Test sends on the port as it is: closed here, so the link's error reaches the host.
+o.Test
+TakeError
+CheckEqual ErrNumber, 8012, "Test on a closed port: Err.Number"
 
 Dim bad
 Set bad = CreateObject("qzCardReader.clsKVKData")
