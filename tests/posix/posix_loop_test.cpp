@@ -1,6 +1,7 @@
 // The poll() event loop and the console reader window.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pty_pair.h"
 #include "ui/event_loop_posix.h"
 #include "ui/reader_view_console_posix.h"
 
@@ -129,6 +131,34 @@ TEST(ConsoleReaderView, PrintsTitleAndEachMessageOnItsOwnLineOnlyWhileShown) {
   view.SetMessage("not shown");
   EXPECT_EQ(Contents(out), "KVK Kartenlesegerät an Port 1\nResync...\nBitte Karte einführen...\n");
   std::fclose(out);
+}
+
+TEST(ConsoleReaderView, OnATerminalRedrawsOneStatusLine) {
+  PosixEventLoop loop;
+  testing::PtyPair pty;
+  const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios raw{};
+  tcgetattr(fd, &raw);
+  cfmakeraw(&raw);  // see exactly what is written
+  tcsetattr(fd, TCSANOW, &raw);
+  std::FILE* out = fdopen(fd, "w");
+  {
+    ConsoleReaderView view(loop, out);
+    view.SetTitle("T");
+    view.SetMessage("A");
+    view.Show(true);
+    view.SetMessage("B");
+    view.Hide();
+  }
+  std::fclose(out);
+  std::string seen;
+  char buf[256];
+  for (ssize_t n; (n = read(pty.Master(), buf, sizeof buf)) > 0;) {
+    seen.append(buf, static_cast<std::size_t>(n));
+    if (seen.find('\n') != std::string::npos) break;
+  }
+  EXPECT_EQ(seen, "\r\033[KT: A\r\033[KT: B\n");
 }
 
 TEST(ConsoleReaderView, CtrlCWhileShownIsACloseByTheUser) {
