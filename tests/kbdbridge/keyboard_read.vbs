@@ -59,6 +59,16 @@ Select Case scenario
     Check savedDescription = "Error is trapped in KbdBridge7 " & text, _
       "Err.Description " & savedDescription
     Check AllEmpty(d), "record not empty"
+  Case "error-event"
+    Check savedNumber = -2147221502, "Err.Number " & savedNumber
+    Check savedSource = "mKeyboard_Error", "Err.Source " & savedSource
+    Check savedDescription = "Error is trapped in KbdBridge", "Err.Description " & savedDescription
+    Check AllEmpty(d), "record not empty"
+  Case "fail"
+    Check savedNumber = 1234, "Err.Number " & savedNumber
+    Check savedSource = "KbdBridge.qzCherry", "Err.Source " & savedSource
+    Check savedDescription = "Keyboard not connected", "Err.Description " & savedDescription
+    Check AllEmpty(d), "record not empty"
   Case "absent"
     Check savedNumber = -2147221501, "Err.Number " & savedNumber
     Check savedSource = "ReadCard", "Err.Source " & savedSource

@@ -75,6 +75,8 @@ if [[ -n $component ]]; then
   run "ReadCard keyboard: success" read_card success 5000 0 probe
   run "ReadCard keyboard: card unreadable" read_card unreadable 5000 0
   run "ReadCard keyboard: error 7" read_card error7 5000 1 probe
+  run "ReadCard keyboard: Error report" read_card error-event 5000 0
+  run "ReadCard keyboard: ReadKVK fails" read_card fail 5000 0
   wine regsvr32 /s /u KbdBridge.dll
   run "ReadCard keyboard: library absent" read_card absent "" 0
   wine regsvr32 /s KbdBridge.dll
