@@ -58,3 +58,19 @@ endif()
 if(QZ_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   include(${PROJECT_SOURCE_DIR}/tests/kbdbridge/windows.cmake OPTIONAL)
 endif()
+
+# Tests of the Windows platform layer, a plain program run under Wine by scripts/test-windows.sh.
+if(QZ_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  file(GLOB QZ_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/wine/*.cpp)
+  add_executable(qz_win_tests ${QZ_WIN_TEST_SOURCES} ${QZ_WIN_SOURCES}
+    ${QZ_COM_DIR}/module_win.cpp ${QZ_COM_DIR}/text_win.cpp ${QZ_COM_DIR}/error_info_win.cpp
+    ${QZ_COM_RC})
+  add_dependencies(qz_win_tests qz_typelib)
+  target_include_directories(qz_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${QZ_GEN_DIR}
+    ${QZ_COM_DIR} ${PROJECT_SOURCE_DIR}/tests/wine)
+  target_compile_definitions(qz_win_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601 WINVER=0x0601)
+  target_compile_options(qz_win_tests PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QZ_WARNINGS}>)
+  target_link_libraries(qz_win_tests PRIVATE qzcore ole32 oleaut32 uuid user32 gdi32 advapi32)
+  target_link_options(qz_win_tests PRIVATE -static -static-libgcc -static-libstdc++)
+endif()

@@ -225,6 +225,26 @@ else
   fail "regsvr32 qzCardReader.dll" "" "$out/logs/regsvr32.log"
 fi
 
+# --- the Windows platform layer on its own (event loop, window, serial port, COM edge) ----------
+platform_tests=$root/build/mingw/qz_win_tests.exe
+if [[ -f $platform_tests ]]; then
+  timeout 300 wine "$platform_tests" >"$out/logs/platform.log" 2>"$out/logs/platform.stderr"
+  rc=$?
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case $line in
+      "PASS "*) pass "platform: ${line#PASS }" ;;
+      "FAIL "*) fail "platform: ${line#FAIL }" "" ;;
+    esac
+  done <"$out/logs/platform.log"
+  if [[ $rc -ne 0 ]] && ! grep -q "^FAIL " "$out/logs/platform.log"; then
+    fail "platform tests" "(exit status $rc)" "$out/logs/platform.log"
+  fi
+  grep -v "^PASS \|^FAIL " "$out/logs/platform.log" | sed 's/^/    /'
+else
+  fail "platform tests" "(qz_win_tests.exe was not built)"
+fi
+
 # --- VBScript hosts -----------------------------------------------------------------------------
 prepare_scripts
 run_vbs "new object: defaults" - defaults.vbs
