@@ -1,6 +1,7 @@
 # The stand-in keyboard library KbdBridge.dll (COM class "KbdBridge.qzCherry") and the test
 # program of the Windows keyboard reader, cross-built for Wine. Include from the Windows build;
 # run_wine_tests.sh runs them. Outputs go to ${CMAKE_BINARY_DIR}/kbdbridge.
+include_guard(GLOBAL)
 set(QZ_KBD_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(QZ_KBD_SRC ${CMAKE_CURRENT_LIST_DIR}/../../src)
 set(QZ_KBD_OUT ${CMAKE_BINARY_DIR}/kbdbridge)
