@@ -66,7 +66,7 @@ class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents 
 
  private:
   // ReaderViewListener
-  void CancelClicked() override;  // Command1_Click
+  void CancelClicked() override;                  // Command1_Click
   void CloseRequested(UnloadMode mode) override;  // Form_QueryUnload + unload
   // KeyboardReaderEvents
   void CherryError(std::int32_t& lngNumber, std::string& strDescription) override;

@@ -18,8 +18,8 @@ enum class UnloadMode {
 
 class ReaderViewListener {
  public:
-  virtual void CancelClicked() = 0;                   // "Abbruch" pressed
-  virtual void CloseRequested(UnloadMode mode) = 0;   // close box, Ctrl-C, session end ...
+  virtual void CancelClicked() = 0;                  // "Abbruch" pressed
+  virtual void CloseRequested(UnloadMode mode) = 0;  // close box, Ctrl-C, session end ...
 
  protected:
   ~ReaderViewListener() = default;
