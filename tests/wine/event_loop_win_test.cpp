@@ -56,9 +56,12 @@ WIN_TEST("event loop: RunUntil tests done before dispatching anything") {
 WIN_TEST("event loop: a handler's exception leaves RunUntil, not DispatchMessage") {
   WinEventLoop loop;
   loop.AddTimer(10ms, [] { throw AutomationError(8012, "test", "thrown in WM_TIMER"); });
+  // A lost exception would leave the wait running: end it later so the test fails, not hangs.
+  bool gave_up = false;
+  loop.AddTimer(5000ms, [&] { gave_up = true; });
   std::int32_t caught = 0;
   try {
-    loop.RunUntil([] { return false; });
+    loop.RunUntil([&] { return gave_up; });
   } catch (const AutomationError& e) {
     caught = e.Number();
   }
