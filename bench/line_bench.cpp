@@ -82,6 +82,11 @@ struct Trace {
   // woken process may wait milliseconds before it runs, which is the scheduler's, not ours.
   std::vector<double> own_us;
   long long run_queue_at_answer_end = 0;
+  // The part after the component took the answer's last bytes from its port (Input): the
+  // block assembly, the dialogue handler and the write. Before it lie the pty's delivery and
+  // the loop's wake-up.
+  std::optional<Clock::time_point> last_input;
+  std::vector<double> after_input_us;
 
   void Reset() { *this = Trace{}; }
   double LineSeconds() const { return static_cast<double>(bytes_out + bytes_in) * kByteSeconds; }
@@ -110,6 +115,8 @@ class TracedPort final : public qz::SerialPort {
       const double waited_us =
           static_cast<double>(RunQueueWaitNs() - trace_.run_queue_at_answer_end) / 1e3;
       trace_.own_us.push_back(std::max(0.0, us - waited_us));
+      if (trace_.last_input && *trace_.last_input > *trace_.answer_end)
+        trace_.after_input_us.push_back(Micros(now - *trace_.last_input).count());
       trace_.answer_end.reset();
     }
     trace_.bytes_out += bytes.size();
@@ -117,6 +124,7 @@ class TracedPort final : public qz::SerialPort {
   }
   std::vector<std::uint8_t> Input() override {
     std::vector<std::uint8_t> bytes = inner_->Input();
+    if (!bytes.empty()) trace_.last_input = Clock::now();
     trace_.bytes_in += bytes.size();
     return bytes;
   }
@@ -234,6 +242,8 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
 
   // Turnarounds over 1 ms, counted by the exchange they follow (0: the RESYNCH response).
   std::vector<int> slow_by_exchange;
+  std::size_t exchanges = 0;
+  std::vector<double> after_input_us;
   std::vector<double> ratios, residuals_ms, turnarounds_us, own_us, start_ms, end_ms, pacing_ms;
   double line_ms = 0, limit_ms = 0;
   for (int i = 0; i < reads; ++i) {
@@ -260,6 +270,9 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
       ++slow_by_exchange[k];
     }
     own_us.insert(own_us.end(), trace.own_us.begin(), trace.own_us.end());
+    after_input_us.insert(after_input_us.end(), trace.after_input_us.begin(),
+                          trace.after_input_us.end());
+    exchanges = std::max(exchanges, trace.turnarounds_us.size());
     // Where the residual goes: before the first command, after the last answer, between
     // answers and commands (turnarounds), and the rest, which is the simulator's pacing
     // (it writes on a 1 ms timer, so a block's last byte leaves up to 1 ms late).
@@ -298,6 +311,7 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
   Row("Turnaround, " + what + ": last answer byte → next command, median / p99 of " +
           std::to_string(turnarounds_us.size()),
       Fmt("%.0f", p50) + " / " + Fmt("%.0f", p99) + " µs", "< 1000 µs", p99 < 1000);
+  slow_by_exchange.resize(std::max(slow_by_exchange.size(), exchanges));
   std::string slow;
   for (std::size_t k = 0; k < slow_by_exchange.size(); ++k)
     slow += (k ? ", " : "") + std::to_string(slow_by_exchange[k]);
@@ -307,6 +321,11 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
   Row("Turnaround, " + what +
           ": the same less the time spent waiting for a processor, median / p99",
       Fmt("%.0f", q50) + " / " + Fmt("%.0f", q99) + " µs", "< 1000 µs", q99 < 1000);
+  Row("Turnaround, " + what + ": of it, from the component taking the last bytes to the command, " +
+          "median / p99",
+      Fmt("%.0f", Median(after_input_us)) + " / " + Fmt("%.0f", Percentile(after_input_us, 99)) +
+          " µs",
+      "-", std::nullopt);
   return 0;
 }
 
