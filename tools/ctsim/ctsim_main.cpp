@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   bool pace = false;
   int answer_delay = 0;
   bool list = false;
+  std::string fault_text;
   app.add_option("--scenario", scenario_name, "behaviour to play (see --list)")
       ->capture_default_str();
   app.add_option("--card", card_file, "card file returned by READ BINARY (raw bytes)");
@@ -53,7 +54,10 @@ int main(int argc, char** argv) {
   app.add_flag("--pace", pace, "send at the line rate of 9600 baud 8E1 (1.146 ms a byte)");
   app.add_option("--answer-delay", answer_delay, "milliseconds before each answer")
       ->check(CLI::Range(0, 600000));
-  app.add_flag("--list", list, "list the scenarios and exit");
+  app.add_option("--fault", fault_text,
+                 "inject a fault into the dialogue, KIND:ARG (see --list); a line \"ctsim: fault "
+                 "KIND:ARG done\" goes to standard error once it has happened");
+  app.add_flag("--list", list, "list the scenarios and faults and exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -65,7 +69,18 @@ int main(int argc, char** argv) {
     for (const auto& s : qz::ctsim::ListScenarios())
       std::cout << s.name << std::string(s.name.size() < 16 ? 16 - s.name.size() : 1, ' ')
                 << s.description << "\n";
+    std::cout << "\nfaults (--fault KIND:ARG; steps: 0 RESYNCH, 1 RESET CT, 2 REQUEST ICC, 3 "
+                 "SELECT FILE, 4 READ BINARY, 5 EJECT ICC):\n";
+    for (const auto& f : qz::ctsim::ListFaults())
+      std::cout << f.name << std::string(f.name.size() < 16 ? 16 - f.name.size() : 1, ' ')
+                << f.description << "\n";
     return 0;
+  }
+  std::optional<qz::ctsim::Fault> fault = qz::ctsim::Fault{};
+  if (!fault_text.empty()) fault = qz::ctsim::ParseFault(fault_text);
+  if (!fault) {
+    std::cerr << "ctsim: bad fault \"" << fault_text << "\" (see --list)\n";
+    return 2;
   }
   const auto scenario = qz::ctsim::ParseScenario(scenario_name);
   if (!scenario) {
@@ -81,9 +96,11 @@ int main(int argc, char** argv) {
   try {
     qz::PosixEventLoop loop;
     qz::ctsim::ServerOptions options;
-    options.terminal = {*scenario, std::move(*card), std::chrono::milliseconds{answer_delay}};
+    options.terminal = {*scenario, std::move(*card), std::chrono::milliseconds{answer_delay},
+                        *fault};
     options.pace = pace;
     qz::ctsim::Server server(loop, options);
+    server.SetOnNote([](const std::string& note) { std::cerr << "ctsim: " << note << std::endl; });
     std::string path;
     if (device.empty()) {
       path = server.OpenPty();

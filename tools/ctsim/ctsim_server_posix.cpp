@@ -91,6 +91,8 @@ void Server::OnReadable(short revents) {
           terminal_.Receive(std::span(buf, static_cast<std::size_t>(n)), ms);
       for (std::size_t i = 0; i < chunks.size(); ++i) {
         Pending p{std::move(chunks[i].bytes), chunks[i].delay, Clock::time_point::min()};
+        p.hang_up = chunks[i].hang_up;
+        p.note = std::move(chunks[i].note);
         if (i == 0) {
           p.earliest = complete + chunks[i].delay;
           p.delay = std::chrono::milliseconds{0};
@@ -151,6 +153,12 @@ void Server::Pump() {
       p.started = true;
       p.start = options_.pace ? std::max(due, line_free_) : now;
     }
+    if (p.hang_up) {
+      const std::string note = std::move(p.note);
+      CloseLine();
+      if (on_note_ && !note.empty()) on_note_(note);
+      return;
+    }
     std::size_t upto = p.bytes.size();
     if (options_.pace) {
       // A byte may go out when its last bit would have been sent.
@@ -163,9 +171,25 @@ void Server::Pump() {
     line_free_ =
         options_.pace ? p.start + kByteTime * static_cast<long>(p.bytes.size()) : Clock::now();
     t1::Bytes done = std::move(p.bytes);
+    const std::string note = std::move(p.note);
     queue_.pop_front();
     if (on_written_) on_written_(done);
+    if (on_note_ && !note.empty()) on_note_(note);
   }
+}
+
+void Server::CloseLine() {
+  // Both ends this server holds go, so the peer's port sees the line hang up for good.
+  if (watch_ != 0) loop_.UnwatchFd(watch_);
+  watch_ = 0;
+  if (rewatch_timer_ != 0) loop_.CancelTimer(rewatch_timer_);
+  rewatch_timer_ = 0;
+  if (slave_fd_ >= 0) close(slave_fd_);
+  slave_fd_ = -1;
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  queue_.clear();
+  line_closed_ = true;
 }
 
 void Server::ArmPump(Clock::duration wait) {

@@ -41,6 +41,10 @@ class Server {
   void SetOnWritten(std::function<void(const t1::Bytes&)> on_written) {
     on_written_ = std::move(on_written);
   }
+  // Called with a chunk's note once it is out (the faults say when they have happened).
+  void SetOnNote(std::function<void(const std::string&)> on_note) { on_note_ = std::move(on_note); }
+  // The line was closed by a hang-up fault; nothing is read or written any more.
+  bool LineClosed() const { return line_closed_; }
 
  private:
   struct Pending {
@@ -50,6 +54,8 @@ class Server {
     std::size_t written = 0;
     Clock::time_point start{};  // when its first byte went out (paced)
     bool started = false;
+    bool hang_up = false;
+    std::string note{};
   };
 
   void Watch();
@@ -57,6 +63,7 @@ class Server {
   void Pump();
   void ArmPump(Clock::duration wait);
   bool WriteSome(Pending& p, std::size_t upto);
+  void CloseLine();
 
   PosixEventLoop& loop_;
   ServerOptions options_;
@@ -72,6 +79,8 @@ class Server {
   Clock::time_point rx_free_{};    // end of the last byte taken in (paced)
   Clock::time_point epoch_ = Clock::now();
   std::function<void(const t1::Bytes&)> on_written_;
+  std::function<void(const std::string&)> on_note_;
+  bool line_closed_ = false;
 };
 
 }  // namespace qz::ctsim

@@ -61,12 +61,18 @@ void Terminal::HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out) {
   const std::uint8_t pcb = block[1];
   const auto inf = std::span(block).subspan(t1::kHeaderSize, block[2]);
 
+  std::vector<Chunk> answer;
   if (pcb == t1::kPcbResynchReq) {
     expect_seq_ = false;
     send_seq_ = false;
     last_answer_.clear();
     answered_since_resynch_ = false;
-    EmitBlock(t1::MakeBlock(ReplyNad(nad), t1::kPcbResynchResp, {}), config_.answer_delay, out);
+    step_ = 0;
+    sent_ = 0;
+    noise_done_ = false;
+    EmitBlock(t1::MakeBlock(ReplyNad(nad), t1::kPcbResynchResp, {}), config_.answer_delay, answer);
+    ApplyFault(0, false, answer);
+    out.insert(out.end(), answer.begin(), answer.end());
     return;
   }
   if (pcb & t1::kPcbRBlock) return;  // R-blocks and other S-blocks: nothing to answer
@@ -78,7 +84,9 @@ void Terminal::HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out) {
     ++repeats_;
     std::vector<t1::Bytes> again = last_answer_;
     for (std::size_t i = 0; i < again.size(); ++i)
-      EmitBlock(again[i], i == 0 ? config_.answer_delay : Terminal::kBlockGap, out);
+      EmitBlock(again[i], i == 0 ? config_.answer_delay : Terminal::kBlockGap, answer);
+    ApplyFault(step_, true, answer);
+    out.insert(out.end(), answer.begin(), answer.end());
     return;
   }
   expect_seq_ = !expect_seq_;
@@ -89,7 +97,71 @@ void Terminal::HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out) {
   last_answer_ = blocks;
   const bool first_answer = !answered_since_resynch_;
   answered_since_resynch_ = true;
-  Emit(std::move(blocks), ins, first_answer, out);
+  Emit(std::move(blocks), ins, first_answer, answer);
+  ApplyFault(++step_, false, answer);
+  out.insert(out.end(), answer.begin(), answer.end());
+}
+
+void Terminal::ApplyFault(int step, bool repeat, std::vector<Chunk>& answer) {
+  const Fault& fault = config_.fault;
+  if (answer.empty() || fault.kind == FaultKind::kNone) return;
+  const std::string note = "fault " + fault.name + " done";
+  if (fault.kind == FaultKind::kNoise) {
+    // Counted over everything answered since the RESYNCH request, repeats included.
+    for (Chunk& c : answer) {
+      const std::size_t size = c.bytes.size();
+      const std::size_t at = static_cast<std::size_t>(fault.arg);
+      if (!noise_done_ && at >= sent_ && at < sent_ + size) {
+        c.bytes.insert(c.bytes.begin() + static_cast<std::ptrdiff_t>(at - sent_), 3, 0xFF);
+        c.note = note;
+        noise_done_ = true;
+      }
+      sent_ += size;
+    }
+    return;
+  }
+  const bool wrong_seq = fault.kind == FaultKind::kWrongSeqTwice;
+  if (step != fault.arg || (repeat && !wrong_seq)) return;
+  switch (fault.kind) {
+    case FaultKind::kCut: {
+      Chunk first = std::move(answer.front());
+      first.bytes.resize(std::max<std::size_t>(1, first.bytes.size() / 2));
+      answer = {std::move(first)};
+      break;
+    }
+    case FaultKind::kLongLength: {
+      Chunk first = std::move(answer.front());
+      first.bytes[2] = 0xFF;
+      answer = {std::move(first)};
+      break;
+    }
+    case FaultKind::kDuplicate: {
+      const std::size_t n = answer.size();
+      for (std::size_t i = 0; i < n; ++i) {
+        Chunk again = answer[i];
+        again.delay = kBlockGap;
+        answer.push_back(std::move(again));
+      }
+      break;
+    }
+    case FaultKind::kWrongSeqTwice:
+      for (Chunk& c : answer) {
+        if (c.bytes.size() < 4 || (c.bytes[1] & t1::kPcbRBlock) != 0) continue;
+        c.bytes[1] ^= t1::kPcbSeqBit;
+        c.bytes.back() ^= t1::kPcbSeqBit;  // the EDC stays right: only the sequence is wrong
+      }
+      break;
+    case FaultKind::kHangUp:
+      answer = {Chunk{config_.answer_delay, {}, true, {}}};
+      break;
+    case FaultKind::kFlood:
+      answer.back().bytes.insert(answer.back().bytes.end(), kFloodBytes, 0xFF);
+      break;
+    case FaultKind::kNone:
+    case FaultKind::kNoise:
+      break;
+  }
+  answer.back().note = note;
 }
 
 Terminal::Answer Terminal::Execute(std::span<const std::uint8_t> apdu) {

@@ -12,6 +12,9 @@
 #include <span>
 #include <vector>
 
+#include <string>
+
+#include "fault.h"
 #include "link/t1_block.h"
 #include "scenario.h"
 
@@ -20,12 +23,15 @@ namespace qz::ctsim {
 struct Chunk {
   std::chrono::milliseconds delay{0};  // after the previous chunk (the first: after the command)
   t1::Bytes bytes;
+  bool hang_up = false;  // instead of bytes: the terminal closes the line
+  std::string note{};    // said once the chunk is out (faults, for logs and tests)
 };
 
 struct TerminalConfig {
   Scenario scenario;
   t1::Bytes card;                             // the card file READ BINARY returns
   std::chrono::milliseconds answer_delay{0};  // the terminal's thinking time before each answer
+  Fault fault;
 };
 
 class Terminal {
@@ -64,6 +70,9 @@ class Terminal {
   void Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, bool first_answer,
             std::vector<Chunk>& out);
   void EmitBlock(const t1::Bytes& block, std::chrono::milliseconds delay, std::vector<Chunk>& out);
+  // Changes the answer to the dialogue's step `step` as the configured fault says; `repeat` is
+  // an answer sent again because the host repeated its command.
+  void ApplyFault(int step, bool repeat, std::vector<Chunk>& answer);
 
   TerminalConfig config_;
   t1::Bytes in_;
@@ -72,7 +81,10 @@ class Terminal {
   bool send_seq_ = false;    // N(S) of the next I-block sent
   std::vector<t1::Bytes> last_answer_;
   bool answered_since_resynch_ = false;
-  int requests_ = 0;  // REQUEST ICC since the last RESET CT
+  int requests_ = 0;      // REQUEST ICC since the last RESET CT
+  int step_ = 0;          // commands of this dialogue so far, RESYNCH being step 0
+  std::size_t sent_ = 0;  // bytes answered in this dialogue (the noise fault's position)
+  bool noise_done_ = false;
   int blocks_received_ = 0;
   int commands_executed_ = 0;
   int repeats_ = 0;

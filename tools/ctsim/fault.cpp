@@ -1,0 +1,59 @@
+#include "fault.h"
+
+#include <charconv>
+
+namespace qz::ctsim {
+namespace {
+
+struct Entry {
+  std::string_view name;
+  FaultKind kind;
+  int min_arg;  // the RESYNCH response has no N(S) to get wrong
+  std::string_view description;
+};
+
+constexpr Entry kEntries[] = {
+    {"noise", FaultKind::kNoise, 0,
+     "three 0xFF bytes inserted before byte P of the dialogue's answers (noise:P)"},
+    {"cut", FaultKind::kCut, 0, "the answer to step S stops half way, then silence (cut:S)"},
+    {"len255", FaultKind::kLongLength, 0,
+     "the answer to step S says LEN 255 but brings too few bytes (len255:S)"},
+    {"duplicate", FaultKind::kDuplicate, 0,
+     "each block of the answer to step S is sent twice; give --answer-delay 250 so that later "
+     "answers stay apart (duplicate:S)"},
+    {"wrong-seq-twice", FaultKind::kWrongSeqTwice, 1,
+     "the answer to step S and its repeat both carry the wrong N(S) (wrong-seq-twice:S)"},
+    {"hang-up", FaultKind::kHangUp, 0,
+     "at step S the line is closed instead of answered (hang-up:S)"},
+    {"flood", FaultKind::kFlood, 0,
+     "the answer to step S is followed by 64 KiB of 0xFF in the same write (flood:S)"},
+};
+
+}  // namespace
+
+std::optional<Fault> ParseFault(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view kind = text.substr(0, colon);
+  const std::string_view digits = text.substr(colon + 1);
+  int arg = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), arg);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
+    return std::nullopt;
+  for (const Entry& e : kEntries) {
+    if (e.name == kind) {
+      if (arg < e.min_arg) return std::nullopt;
+      return Fault{e.kind, arg, std::string(text)};
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<FaultInfo> ListFaults() {
+  std::vector<FaultInfo> out;
+  for (const Entry& e : kEntries)
+    out.push_back(FaultInfo{std::string(e.name), std::string(e.description)});
+  return out;
+}
+
+}  // namespace qz::ctsim
