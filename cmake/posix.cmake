@@ -33,3 +33,6 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/tools/kvkread/kvkread_main.cpp)
   target_compile_options(kvkread PRIVATE ${QZ_WARNINGS})
   set_target_properties(kvkread PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/kvkread)
 endif()
+
+# Installation, the CMake and pkg-config packages, the example program and the .deb.
+include(${CMAKE_CURRENT_LIST_DIR}/packaging.cmake)

@@ -5,7 +5,7 @@ set -euo pipefail
 want="${1:-all}"
 
 native=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
-        libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config)
+        libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config help2man)
 windows=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine
          wine64 xvfb xauth xdotool imagemagick)
 

@@ -1,6 +1,10 @@
 // kvkread: reads a German health-insurance card (KVK) from a card terminal on a serial port, a
 // keyboard card reader, or the built-in simulated terminal, and prints the card holder's data.
+#include <errno.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -15,6 +19,7 @@
 #include "card_images.h"
 #include "ctsim_server_posix.h"
 #include "kvkread_output.h"
+#include "link/serial_port_posix.h"
 #include "scenario.h"
 
 #ifndef CTSIM_DATA_DIR
@@ -60,6 +65,21 @@ constexpr char kFooter[] =
     "  QZCARDREADER_PORTS=/dev/ttyUSB0:/dev/ttyUSB1 kvkread --find-port\n"
     "                                         which of the two has a terminal\n"
     "  kvkread --keyboard                     read from the keyboard card reader\n";
+
+// When the user may not open the terminal's device, says which group grants it (dialout on
+// Debian), since the port error itself only says "Permission denied".
+void HintAtDevicePermission(std::int16_t port) {
+  const std::optional<std::string> path = qz::PosixPortPath(port);
+  if (!path || access(path->c_str(), R_OK | W_OK) == 0 || errno != EACCES) return;
+  std::string owner = "dialout";
+  struct stat st {};
+  if (stat(path->c_str(), &st) == 0)
+    if (const group* g = getgrgid(st.st_gid); g != nullptr && g->gr_name != nullptr)
+      owner = g->gr_name;
+  std::cerr << "kvkread: no permission to open " << *path << "; it belongs to the group \"" << owner
+            << "\". Add the user to that group (sudo usermod -aG " << owner
+            << " \"$USER\") and log in again.\n";
+}
 
 struct Options {
   std::string device;
@@ -120,6 +140,7 @@ int Run(const Options& o) {
       std::cout << qz::kvkread::ErrorJson(e);
     else
       std::cerr << qz::kvkread::ErrorText(e);
+    if (!o.keyboard) HintAtDevicePermission(port);
     return kExitError;
   }
 }
