@@ -54,8 +54,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 endif()
 
 # The stand-in keyboard library KbdBridge.dll and its client test, which the Wine tests use.
-# Only for x64: the Wine here runs 64-bit programs only, and the i686 build stays the product.
-if(QZ_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+# Built for i686 too, so that 32-bit code in it keeps compiling, though only x64 runs here.
+if(QZ_BUILD_TESTS)
   include(${PROJECT_SOURCE_DIR}/tests/kbdbridge/windows.cmake OPTIONAL)
 endif()
 

@@ -70,6 +70,36 @@ std::optional<std::string> Env(const char* name) {
   return std::string(buf, n);
 }
 
+std::string WindowTextUtf8(HWND w) {
+  wchar_t buf[256];
+  const int n = GetWindowTextW(w, buf, 256);
+  if (n <= 0) return {};
+  const int len = WideCharToMultiByte(CP_UTF8, 0, buf, n, nullptr, 0, nullptr, nullptr);
+  std::string u(static_cast<std::size_t>(len), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, buf, n, u.data(), len, nullptr, nullptr);
+  return u;
+}
+
+void DescribeWindow(HWND w, const char* kind, std::string& lines) {
+  char cls[64] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  lines += std::string(kind) + " " + cls + " enabled=" + (IsWindowEnabled(w) ? "1" : "0") +
+           " text=" + WindowTextUtf8(w) + "\n";
+}
+
+// Named CALLBACK functions, not lambdas: on i686 the enumeration callbacks are stdcall.
+BOOL CALLBACK ProbeChildWindow(HWND child, LPARAM lines) {
+  DescribeWindow(child, "control", *reinterpret_cast<std::string*>(lines));
+  return TRUE;
+}
+
+BOOL CALLBACK ProbeTopWindow(HWND top, LPARAM lines) {
+  if (!IsWindowVisible(top)) return TRUE;
+  DescribeWindow(top, "window", *reinterpret_cast<std::string*>(lines));
+  EnumChildWindows(top, ProbeChildWindow, lines);
+  return TRUE;
+}
+
 // KBDBRIDGE_PROBE names a file to which a read first appends what the caller's thread shows:
 // each visible top-level window and its child controls, with class, enabled state and text.
 // That is how a test sees the reader window as it is while the read blocks.
@@ -77,42 +107,7 @@ void ProbeWindows() {
   const auto path = Env("KBDBRIDGE_PROBE");
   if (!path) return;
   std::string lines;
-  auto text = [](HWND w) {
-    wchar_t buf[256];
-    const int n = GetWindowTextW(w, buf, 256);
-    std::wstring ws(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-    const int len = WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string u(static_cast<std::size_t>(len), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), u.data(), len, nullptr,
-                        nullptr);
-    return u;
-  };
-  auto describe = [&](HWND w, const char* kind) {
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    lines += std::string(kind) + " " + cls + " enabled=" + (IsWindowEnabled(w) ? "1" : "0") +
-             " text=" + text(w) + "\n";
-  };
-  struct Walk {
-    decltype(describe)* describe;
-  } walk{&describe};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND top, LPARAM p) -> BOOL {
-        auto* w = reinterpret_cast<Walk*>(p);
-        if (!IsWindowVisible(top)) return TRUE;
-        (*w->describe)(top, "window");
-        EnumChildWindows(
-            top,
-            [](HWND child, LPARAM q) -> BOOL {
-              (*reinterpret_cast<Walk*>(q)->describe)(child, "control");
-              return TRUE;
-            },
-            p);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&walk));
+  EnumThreadWindows(GetCurrentThreadId(), ProbeTopWindow, reinterpret_cast<LPARAM>(&lines));
   HANDLE f = CreateFileA(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return;
