@@ -31,7 +31,7 @@ struct TerminalConfig {
   Scenario scenario;
   t1::Bytes card;                             // the card file READ BINARY returns
   std::chrono::milliseconds answer_delay{0};  // the terminal's thinking time before each answer
-  Fault fault;
+  Fault fault{};
 };
 
 class Terminal {
