@@ -5,18 +5,26 @@ rem   register.cmd /user    for the current user only (no administrator rights n
 rem On 64-bit Windows both DLLs are registered: x64\ for 64-bit hosts, x86\ for 32-bit hosts.
 setlocal
 set "HERE=%~dp0"
-set "MODE=machine"
+set "MODE="
+if "%~1"=="" set "MODE=machine"
 if /i "%~1"=="/user" set "MODE=user"
-if not "%~1"=="" if /i not "%~1"=="/user" (
+if "%MODE%"=="" (
   echo usage: register.cmd [/user]
   exit /b 2
 )
 set "NATIVE=%WINDIR%\System32"
 if exist "%WINDIR%\Sysnative\regsvr32.exe" set "NATIVE=%WINDIR%\Sysnative"
 set "FAILED=0"
-if exist "%WINDIR%\SysWOW64\regsvr32.exe" (
+set "WIN64="
+if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "WIN64=1"
+if defined PROCESSOR_ARCHITEW6432 set "WIN64=1"
+if defined WIN64 (
   call :register "%NATIVE%\regsvr32.exe" "%HERE%x64\qzCardReader.dll"
-  call :register "%WINDIR%\SysWOW64\regsvr32.exe" "%HERE%x86\qzCardReader.dll"
+  if exist "%WINDIR%\SysWOW64\regsvr32.exe" (
+    call :register "%WINDIR%\SysWOW64\regsvr32.exe" "%HERE%x86\qzCardReader.dll"
+  ) else (
+    echo No 32-bit subsystem here: x86\qzCardReader.dll left out.
+  )
 ) else (
   call :register "%NATIVE%\regsvr32.exe" "%HERE%x86\qzCardReader.dll"
 )
