@@ -1,4 +1,5 @@
-// The DLL's COM entry points: the class objects, the unload check and the self-registration.
+// The DLL's COM entry points: the class objects, the unload check and the self-registration,
+// for the whole machine (DllRegisterServer) or for the current user only (DllInstall "user").
 #include <windows.h>
 
 #include <objbase.h>
@@ -15,6 +16,11 @@
 #include "qzCardReader.h"
 #include "ui/event_loop_win.h"
 
+// Per-user type-library registration (oleaut32 since Vista); the MinGW headers do not declare it.
+WINOLEAUTAPI RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* full_path, OLECHAR* help_dir);
+WINOLEAUTAPI UnRegisterTypeLibForUser(REFGUID lib_id, WORD major, WORD minor, LCID lcid,
+                                      SYSKIND syskind);
+
 namespace qz::win {
 namespace {
 
@@ -24,7 +30,20 @@ std::wstring GuidText(REFGUID guid) {
   return text;
 }
 
-// One registry value below HKEY_CLASSES_ROOT; name null is the key's default value.
+// Where the class entries go. HKEY_CLASSES_ROOT shows both views merged, but writing through it
+// lands in whichever view already holds the key, so each scope names its own.
+enum class Scope { Machine, User };
+
+struct ClassesRoot {
+  HKEY hive;
+  const wchar_t* path;
+};
+
+ClassesRoot ClassesRootOf(Scope scope) {
+  return {scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, L"Software\\Classes"};
+}
+
+// One registry value below the classes root; name null is the key's default value.
 struct RegValue {
   std::wstring key;
   const wchar_t* name;
@@ -70,28 +89,66 @@ std::vector<std::wstring> RegistrationRoots() {
   return roots;
 }
 
-HRESULT WriteValue(const RegValue& v) {
+std::wstring FullKey(const ClassesRoot& root, const std::wstring& key) {
+  return std::wstring(root.path) + L"\\" + key;
+}
+
+HRESULT WriteValue(const ClassesRoot& root, const RegValue& v) {
   UniqueHKey key;
-  LSTATUS rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, v.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                               nullptr, key.Put(), nullptr);
+  LSTATUS rc = RegCreateKeyExW(root.hive, FullKey(root, v.key).c_str(), 0, nullptr, 0,
+                               KEY_SET_VALUE, nullptr, key.Put(), nullptr);
   if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
   rc = RegSetValueExW(key.Get(), v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.data.c_str()),
                       static_cast<DWORD>((v.data.size() + 1) * sizeof(wchar_t)));
   return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
-HRESULT UnregisterTypeLibrary() {
+HRESULT RegisterTypeLibrary(Scope scope, const std::wstring& path) {
+  ComPtr<ITypeLib> lib;
+  HRESULT hr = LoadOwnTypeLib(lib.Put());
+  if (FAILED(hr)) return hr;
+  auto* full_path = const_cast<LPOLESTR>(path.c_str());
+  return scope == Scope::User ? RegisterTypeLibForUser(lib.Get(), full_path, nullptr)
+                              : RegisterTypeLib(lib.Get(), full_path, nullptr);
+}
+
+HRESULT UnregisterTypeLibrary(Scope scope) {
   ComPtr<ITypeLib> lib;
   HRESULT hr = LoadOwnTypeLib(lib.Put());
   if (FAILED(hr)) return hr;
   TLIBATTR* attr = nullptr;
   hr = lib->GetLibAttr(&attr);
   if (FAILED(hr)) return hr;
-  hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
-                         attr->syskind);
+  hr = scope == Scope::User
+           ? UnRegisterTypeLibForUser(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum,
+                                      attr->lcid, attr->syskind)
+           : UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
+                               attr->syskind);
   lib->ReleaseTLibAttr(attr);
   // Not registered is what we wanted anyway.
   return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY ? S_OK : hr;
+}
+
+HRESULT Register(Scope scope) {
+  const std::wstring path = ModulePath();
+  if (path.empty()) return SELFREG_E_CLASS;
+  const ClassesRoot root = ClassesRootOf(scope);
+  for (const RegValue& v : RegistrationTable(path)) {
+    if (FAILED(WriteValue(root, v))) return SELFREG_E_CLASS;
+  }
+  if (FAILED(RegisterTypeLibrary(scope, path))) return SELFREG_E_TYPELIB;
+  return S_OK;
+}
+
+HRESULT Unregister(Scope scope) {
+  HRESULT result = S_OK;
+  const ClassesRoot root = ClassesRootOf(scope);
+  for (const std::wstring& key : RegistrationRoots()) {
+    const LSTATUS rc = RegDeleteTreeW(root.hive, FullKey(root, key).c_str());
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = SELFREG_E_CLASS;
+  }
+  if (FAILED(UnregisterTypeLibrary(scope))) result = SELFREG_E_TYPELIB;
+  return result;
 }
 
 }  // namespace
@@ -118,24 +175,22 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-  const std::wstring path = ModulePath();
-  if (path.empty()) return SELFREG_E_CLASS;
-  for (const RegValue& v : RegistrationTable(path)) {
-    if (FAILED(WriteValue(v))) return SELFREG_E_CLASS;
-  }
-  ComPtr<ITypeLib> lib;
-  if (FAILED(LoadOwnTypeLib(lib.Put()))) return SELFREG_E_TYPELIB;
-  if (FAILED(RegisterTypeLib(lib.Get(), const_cast<LPOLESTR>(path.c_str()), nullptr)))
-    return SELFREG_E_TYPELIB;
-  return S_OK;
+  return Register(Scope::Machine);
 }
 
 STDAPI DllUnregisterServer() {
-  HRESULT result = S_OK;
-  for (const std::wstring& root : RegistrationRoots()) {
-    const LSTATUS rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, root.c_str());
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = SELFREG_E_CLASS;
+  return Unregister(Scope::Machine);
+}
+
+// regsvr32 /n /i:user registers for the current user only, so that a user without administrator
+// rights can register the component; regsvr32 /u /n /i:user removes that again. Without a
+// command line it does what DllRegisterServer / DllUnregisterServer do.
+STDAPI DllInstall(BOOL install, PCWSTR command_line) {
+  Scope scope = Scope::Machine;
+  if (command_line != nullptr && *command_line != L'\0') {
+    if (CompareStringOrdinal(command_line, -1, L"user", -1, TRUE) != CSTR_EQUAL)
+      return E_INVALIDARG;
+    scope = Scope::User;
   }
-  if (FAILED(UnregisterTypeLibrary())) result = SELFREG_E_TYPELIB;
-  return result;
+  return install ? Register(scope) : Unregister(scope);
 }
