@@ -57,20 +57,33 @@ done
 out=$(timeout 120 "$prefix/bin/kvkread" --simulate 2>/dev/null) || fail "kvkread --simulate: $out"
 expect_card "$out"
 
-# A device the user may not open: the error is followed by which group to join.
-start_ctsim "$prefix/bin/ctsim"
-rc=0
+# A device the user may not open: the error is followed by which group to join. As root the
+# program runs as an unprivileged user (when it can reach the temporary prefix); otherwise the
+# device is made unreadable for its owner.
+check_permission_advice() {
+  local rc=0 err
+  start_ctsim "$prefix/bin/ctsim"
+  if [[ $(id -u) -eq 0 ]]; then
+    chmod 0600 "$CTSIM_PTY"
+    err=$(timeout 60 "${as_nobody[@]}" "$prefix/bin/kvkread" --device "$CTSIM_PTY" 2>&1 >/dev/null) || rc=$?
+  else
+    chmod 0000 "$CTSIM_PTY"
+    err=$(timeout 60 "$prefix/bin/kvkread" --device "$CTSIM_PTY" 2>&1 >/dev/null) || rc=$?
+  fi
+  stop_ctsim
+  [[ $rc -eq 2 ]] || fail "unopenable device: exit status $rc, want 2 ($err)"
+  grep -q "^Error " <<<"$err" || fail "unopenable device: no error printed: $err"
+  grep -q "usermod -aG" <<<"$err" || fail "unopenable device: no advice on the group: $err"
+}
+as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 if [[ $(id -u) -eq 0 ]]; then
-  chmod 0600 "$CTSIM_PTY"
   chmod -R a+rX "$work"
-  err=$(timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups \
-        "$prefix/bin/kvkread" --device "$CTSIM_PTY" 2>&1 >/dev/null) || rc=$?
+  if ! "${as_nobody[@]}" test -x "$prefix/bin/kvkread"; then
+    echo "note: advice on device permissions not checked: $work is out of reach of user 65534"
+  else
+    check_permission_advice
+  fi
 else
-  chmod 0000 "$CTSIM_PTY"
-  err=$(timeout 60 "$prefix/bin/kvkread" --device "$CTSIM_PTY" 2>&1 >/dev/null) || rc=$?
+  check_permission_advice
 fi
-stop_ctsim
-[[ $rc -eq 2 ]] || fail "unopenable device: exit status $rc, want 2 ($err)"
-grep -q "^Error " <<<"$err" || fail "unopenable device: no error printed: $err"
-grep -q "usermod -aG" <<<"$err" || fail "unopenable device: no advice on the group: $err"
 echo "ok"
