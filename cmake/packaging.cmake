@@ -5,11 +5,11 @@ include(CMakePackageConfigHelpers)
 
 set(QZ_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/packaging)
 
-# The library: versioned file name and soname, and include directories that work both in this
-# tree (src/ and include/) and installed (<prefix>/include for <qzcardreader/qzcardreader.h>,
-# <prefix>/include/qzcardreader for the headers' own "app/...", "link/..." includes).
-set_target_properties(qzcardreader PROPERTIES VERSION ${PROJECT_VERSION}
-                                              SOVERSION ${PROJECT_VERSION_MAJOR})
+# The library keeps its one file name, libqzcardreader.so (no versioned soname): the error log is
+# named after the file the library was loaded from, and a copy of that one file beside a program
+# is all a host needs. Include directories work both in this tree (src/ and include/) and
+# installed (<prefix>/include for <qzcardreader/qzcardreader.h>, <prefix>/include/qzcardreader
+# for the headers' own "app/...", "link/..." includes).
 set_property(TARGET qzcardreader PROPERTY INTERFACE_INCLUDE_DIRECTORIES
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>"

@@ -17,7 +17,6 @@ done
 lib=$(find "$prefix" -name 'libqzcardreader.so' | head -1)
 [[ -n "$lib" ]] || fail "libqzcardreader.so not installed"
 libdir=$(dirname "$lib")
-[[ -e "$libdir/libqzcardreader.so.1" ]] || fail "no soname link libqzcardreader.so.1"
 [[ -e "$libdir/cmake/qzCardReader/qzCardReaderConfig.cmake" ]] || fail "no CMake package"
 [[ -e "$libdir/pkgconfig/qzcardreader.pc" ]] || fail "no pkg-config file"
 for page in kvkread ctsim; do
@@ -51,7 +50,7 @@ for program in "$work/build-cmake/read_card" "$work/read_card_pc"; do
   expect_card "$out"
   stop_ctsim
   # Built against the installed library, not the build tree's.
-  grep -q "$libdir/libqzcardreader.so.1" <<<"$(ldd "$program")" || fail "$program uses another library"
+  grep -q "$libdir/libqzcardreader.so " <<<"$(ldd "$program")" || fail "$program uses another library"
 done
 
 out=$(timeout 120 "$prefix/bin/kvkread" --simulate 2>/dev/null) || fail "kvkread --simulate: $out"
