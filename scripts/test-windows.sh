@@ -6,10 +6,17 @@
 # exits non-zero when a test failed. Artifacts and logs: build/wine/.
 #
 # Usage: scripts/test-windows.sh            (CTSIM=path overrides the simulated terminal)
+# QZ_WINE_OUT, QZ_MINGW_BUILD and QZ_MINGW32_BUILD override build/wine, build/mingw and
+# build/mingw32, so that two runs in one checkout do not share a prefix or a build tree.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-out=$root/build/wine
+export QZ_WINE_OUT=${QZ_WINE_OUT:-$root/build/wine}
+export QZ_MINGW_BUILD=${QZ_MINGW_BUILD:-$root/build/mingw}
+export QZ_MINGW32_BUILD=${QZ_MINGW32_BUILD:-$root/build/mingw32}
+out=$QZ_WINE_OUT
+build64=$QZ_MINGW_BUILD
+started=$SECONDS
 vbs_dir=$root/tests/wine
 export WINEPREFIX=$out/prefix
 export WINEDEBUG=-all
@@ -155,7 +162,7 @@ window_tests() {
     sleep 1.5
     xdotool getwindowgeometry "$wid" >>"$log" 2>&1
     if import -window root "$out/artifacts/reader_window.png" 2>>"$log"; then
-      pass "window: screenshot during a read (build/wine/artifacts/reader_window.png)"
+      pass "window: screenshot during a read (${out#"$root"/}/artifacts/reader_window.png)"
     else
       fail "window: screenshot during a read" "(import failed)" "$log"
     fi
@@ -184,14 +191,27 @@ jobs=$(nproc)
 mkdir -p "$out/logs" "$out/bin"
 rm -f "$out"/logs/*.log "$out"/logs/*.stderr
 for preset in mingw mingw32; do
-  if cmake --preset "$preset" >"$out/logs/build-$preset.txt" 2>&1 &&
-    cmake --build --preset "$preset" -j "$jobs" >>"$out/logs/build-$preset.txt" 2>&1; then
+  dir=$build64
+  [[ $preset == mingw32 ]] && dir=$QZ_MINGW32_BUILD
+  if cmake --preset "$preset" -B "$dir" >"$out/logs/build-$preset.txt" 2>&1 &&
+    cmake --build "$dir" -j "$jobs" >>"$out/logs/build-$preset.txt" 2>&1; then
     pass "build qzCardReader.dll ($preset)"
   else
     fail "build qzCardReader.dll ($preset)" "" "$out/logs/build-$preset.txt"
     [[ $preset == mingw ]] && { echo "$passed passed, $failed failed"; exit 1; }
   fi
 done
+
+# The distributable zip; the packaging script checks its contents itself.
+if [[ -x scripts/package-windows.sh ]]; then
+  if scripts/package-windows.sh --x64 "$build64/qzCardReader.dll" \
+    --x86 "$QZ_MINGW32_BUILD/qzCardReader.dll" --tlb "$build64/com/qzCardReader.tlb" \
+    --out "$out/dist" >"$out/logs/package.log" 2>&1; then
+    pass "package-windows.sh: the zip holds what it should ($(tail -1 "$out/logs/package.log"))"
+  else
+    fail "package-windows.sh" "" "$out/logs/package.log"
+  fi
+fi
 
 CTSIM=${CTSIM:-$root/build/native/tools/ctsim/ctsim}
 if [[ ! -x $CTSIM ]]; then
@@ -214,8 +234,28 @@ wineboot -i >"$out/logs/wineboot.txt" 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
 wineserver -w
 
-cp "$root/build/mingw/qzCardReader.dll" "$out/bin/"
+cp "$build64/qzCardReader.dll" "$out/bin/"
 rm -f "$out/bin/qzCardReader.err"
+
+# --- registration for the current user only, while the prefix is still clean -------------------
+# Wine's COM reads only the machine's classes, so a script host cannot create a per-user
+# registered object there; registered_host follows the HKCU entries the way Windows does.
+per_user() {  # name, log, command...
+  local name=$1 log=$out/logs/$2
+  shift 2
+  if (cd "$out/bin" && "$@") >"$log" 2>&1; then pass "$name"; else fail "$name" "" "$log"; fi
+}
+if [[ -f $build64/qz_registered_host.exe ]]; then
+  cp "$build64/qz_registered_host.exe" "$out/bin/registered_host.exe"
+  per_user "regsvr32 /n /i:nonsense refuses and registers nothing" user-bad.log \
+    bash -c '! wine regsvr32 /s /n /i:nonsense qzCardReader.dll && wine registered_host.exe unregistered'
+  per_user "regsvr32 /n /i:user: classes and ProgIDs under HKCU only, object created from them" \
+    user-register.log bash -c 'wine regsvr32 /s /n /i:user qzCardReader.dll && wine registered_host.exe user-registered'
+  per_user "regsvr32 /u /n /i:user removes the user's classes and the type library" \
+    user-unregister.log bash -c 'wine regsvr32 /s /u /n /i:user qzCardReader.dll && wine registered_host.exe unregistered'
+else
+  fail "per-user registration" "(registered_host.exe was not built)"
+fi
 if (cd "$out/bin" && wine regsvr32 /s qzCardReader.dll) >"$out/logs/regsvr32.log" 2>&1 &&
   wine reg query 'HKCR\qzCardReader.clsKVKData\Clsid' >>"$out/logs/regsvr32.log" 2>&1 &&
   wine reg query 'HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}\1.0' \
@@ -226,7 +266,7 @@ else
 fi
 
 # --- the Windows platform layer on its own (event loop, window, serial port, COM edge) ----------
-platform_tests=$root/build/mingw/qz_win_tests.exe
+platform_tests=$build64/qz_win_tests.exe
 if [[ -f $platform_tests ]]; then
   timeout 300 wine "$platform_tests" >"$out/logs/platform.log" 2>"$out/logs/platform.stderr"
   rc=$?
@@ -263,6 +303,46 @@ run_vbs "read: silent terminal" "silent" read_card.vbs 6 nothing
 run_vbs "GetCardPort finds COM2 (COM1 silent)" "silent,tagged" get_card_port.vbs
 run_vbs "a kept record survives the next read" "tagged,fixed" record_survives.vbs
 
+# The integration guide's example as a host developer runs it: COM1, its own exit codes and lines.
+example=$root/docs/examples/read_card.vbs
+if [[ -f $example ]]; then
+  sed 's/\r*$/\r/' "$example" >"$out/vbs/example_read_card.vbs"
+  # run_example NAME PORTS WANT_EXIT WANT_LAST_LINE WANT_LINES [ARGS...]: WANT_LINES are
+  # beginnings of lines, one a line, that the output must also hold.
+  run_example() {
+    local name=$1 ports=$2 want_rc=$3 want_last=$4 want_lines=$5 log rc last want missing=""
+    shift 5
+    log=$out/logs/example_$(echo "$name" | tr -cs 'A-Za-z0-9' '_' | sed 's/_$//').log
+    if [[ $ports != - ]] && ! start_terminals "$ports"; then
+      stop_terminals
+      fail "$name" "(the simulated terminal did not start)" "$out/logs/ctsim.log"
+      return
+    fi
+    (cd "$out/vbs" && timeout 300 wine cscript //nologo example_read_card.vbs "$@") >"$log" 2>"${log%.log}.stderr"
+    rc=$?
+    stop_terminals
+    last=$(tr -d '\r' <"$log" | sed '/^$/d' | tail -1)
+    while IFS= read -r want; do
+      [[ -z $want ]] && continue
+      tr -d '\r' <"$log" | cut -c "1-${#want}" | grep -q -F -x -e "$want" || missing+=" [$want]"
+    done <<<"$want_lines"
+    if [[ $rc -eq $want_rc && $last == "$want_last"* && -z $missing ]]; then
+      pass "$name"
+    else
+      fail "$name" "(exit status $rc, last line [$last]${missing:+, missing$missing})" "$log"
+    fi
+  }
+  run_example "guide's example: reads the card on COM1, exit status 0" "tagged" 0 \
+    "Result: 0 RV_ReadSuccessful" "KrankenKassenNummer: 1234567
+VersichertenNummer: 123456789012
+Geburtsdatum: 12031956
+PostLeitzahl: 54321
+FamilienName: Wei"
+  run_example "guide's example: no card, exit status 1" "no-card" 1 \
+    "Result: 5 RV_NoCardInserted" "" 1 2
+  run_example "guide's example: missing port, exit status 2" - 2 "Error 8002" "" 200
+fi
+
 # --- the window, on a virtual display -----------------------------------------------------------
 wineserver -k >/dev/null 2>&1
 wineserver -w
@@ -293,11 +373,11 @@ wineserver -k >/dev/null 2>&1
 wineserver -w
 
 # --- the keyboard reader against the stand-in KbdBridge.dll, in a fresh prefix of its own ------
-kbd_dir=$root/build/mingw/kbdbridge
+kbd_dir=$build64/kbdbridge
 if [[ -x tests/kbdbridge/run_wine_tests.sh && -f $kbd_dir/KbdBridge.dll ]]; then
   rm -rf "$out/kbd-prefix"
   WINEPREFIX=$out/kbd-prefix tests/kbdbridge/run_wine_tests.sh "$kbd_dir" \
-    "$root/build/mingw/qzCardReader.dll" >"$out/logs/keyboard.log" 2>&1
+    "$build64/qzCardReader.dll" >"$out/logs/keyboard.log" 2>&1
   # Its own verdicts, one per line ("ok: ..." / "FAILED: ...").
   while IFS= read -r line; do
     case $line in
@@ -310,5 +390,6 @@ if [[ -x tests/kbdbridge/run_wine_tests.sh && -f $kbd_dir/KbdBridge.dll ]]; then
   WINEPREFIX=$out/kbd-prefix wineserver -k >/dev/null 2>&1
 fi
 
+echo "Windows build and tests took $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
