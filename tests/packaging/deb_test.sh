@@ -11,6 +11,9 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 77
 fi
 command -v dpkg >/dev/null || { echo "SKIP: no dpkg on this system"; exit 77; }
+# One install at a time on this machine, also across build directories.
+exec {lock}>"${TMPDIR:-/tmp}/qzcardreader-deb-test.lock"
+flock -w 600 "$lock" || fail "another .deb test held the lock for 10 minutes"
 if dpkg-query -W -f='${Status}' qzcardreader 2>/dev/null | grep -q "ok installed"; then
   echo "SKIP: a qzcardreader package is already installed; not touching it"
   exit 77
