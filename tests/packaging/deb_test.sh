@@ -40,6 +40,15 @@ dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i";
 installed=yes
 mapfile -t files < <(dpkg -L qzcardreader | while read -r f; do [[ -f "$f" ]] && echo "$f"; done)
 
+# The error log beside the library exists and the serial devices' group may write it.
+lib=$(dpkg -L qzcardreader | grep -m1 '/libqzcardreader\.so$')
+[[ -n "$lib" ]] || fail "no libqzcardreader.so in the package"
+log=${lib%.so}.err
+[[ -f "$log" ]] || fail "postinst made no error log $log"
+if getent group dialout >/dev/null; then
+  [[ $(stat -c '%G %a' "$log") == "dialout 664" ]] || fail "error log: $(stat -c '%G %a' "$log")"
+fi
+
 out=$(cd / && timeout 120 kvkread --simulate 2>/dev/null) || fail "kvkread --simulate: $out"
 expect_card "$out"
 man -w kvkread >/dev/null 2>&1 || [[ -e /usr/share/man/man1/kvkread.1 ]] || fail "no kvkread man page"
