@@ -11,6 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "app/com/text_win.h"
+
 namespace qz {
 namespace {
 
@@ -19,25 +21,6 @@ constexpr std::int32_t kErrPropertyNotSupported = 438;
 constexpr const char* kSource = "qzCardReader";
 // Run-time errors of a script or VB component travel as FACILITY_CONTROL HRESULTs.
 constexpr HRESULT kControlFacility = static_cast<HRESULT>(0x800A0000);
-
-std::string Narrow(const wchar_t* w, int n) {
-  if (w == nullptr || n <= 0) return {};
-  const int len = WideCharToMultiByte(CP_UTF8, 0, w, n, nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<std::size_t>(len), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w, n, s.data(), len, nullptr, nullptr);
-  return s;
-}
-std::string FromBstr(BSTR b) {
-  return Narrow(b, static_cast<int>(SysStringLen(b)));
-}
-
-BSTR ToBstr(std::string_view utf8) {
-  const int n = static_cast<int>(utf8.size());
-  const int len = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, nullptr, 0);
-  BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(len));
-  if (b != nullptr) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, b, len);
-  return b;
-}
 
 // The number a host sees for an HRESULT: the plain run-time number for FACILITY_CONTROL codes,
 // the HRESULT itself otherwise.
@@ -58,7 +41,7 @@ std::string SystemText(HRESULT hr) {
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-  std::string s = n > 0 ? Narrow(buf, static_cast<int>(n)) : std::string();
+  std::string s = n > 0 ? win::Narrow(std::wstring_view(buf, n)) : std::string();
   LocalFree(buf);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
   return s.empty() ? "Automation error" : s;
@@ -68,7 +51,7 @@ std::string SystemText(HRESULT hr) {
 AutomationError FromExcepInfo(EXCEPINFO& ei) {
   if (ei.pfnDeferredFillIn != nullptr) ei.pfnDeferredFillIn(&ei);
   const std::int32_t number = ei.wCode != 0 ? ei.wCode : NumberOf(ei.scode);
-  AutomationError e(number, FromBstr(ei.bstrSource), FromBstr(ei.bstrDescription));
+  AutomationError e(number, win::FromBstr(ei.bstrSource), win::FromBstr(ei.bstrDescription));
   SysFreeString(ei.bstrSource);
   SysFreeString(ei.bstrDescription);
   SysFreeString(ei.bstrHelpFile);
@@ -111,7 +94,7 @@ struct Variant {
 std::string ToText(VARIANT* arg) {
   Variant t;
   if (FAILED(VariantChangeType(&t.v, arg, 0, VT_BSTR))) return {};
-  return FromBstr(t.v.bstrVal);
+  return win::FromBstr(t.v.bstrVal);
 }
 
 std::int32_t ToLong(VARIANT* arg) {
@@ -326,12 +309,12 @@ class Win32KeyboardReader final : public KeyboardReader {
       std::rethrow_exception(pending_);
     } catch (const AutomationError& e) {
       ei.scode = HresultOf(e.Number());
-      ei.bstrSource = ToBstr(e.Source());
-      ei.bstrDescription = ToBstr(e.Description());
+      ei.bstrSource = win::ToBstr(e.Source());
+      ei.bstrDescription = win::ToBstr(e.Description());
     } catch (const std::exception& e) {
       ei.scode = E_FAIL;
-      ei.bstrSource = ToBstr(kSource);
-      ei.bstrDescription = ToBstr(e.what());
+      ei.bstrSource = win::ToBstr(kSource);
+      ei.bstrDescription = win::ToBstr(e.what());
     } catch (...) {
       ei.scode = E_FAIL;
     }

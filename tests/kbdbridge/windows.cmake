@@ -43,7 +43,8 @@ endif()
 target_link_libraries(kbdbridge_com PRIVATE ole32 oleaut32 uuid user32 advapi32)
 
 add_executable(kbdbridge_client_test_win
-  ${QZ_KBD_DIR}/keyboard_reader_win_test.cpp ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp)
+  ${QZ_KBD_DIR}/keyboard_reader_win_test.cpp ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp
+  ${QZ_KBD_SRC}/app/com/text_win.cpp)
 set_target_properties(kbdbridge_client_test_win PROPERTIES OUTPUT_NAME kbdbridge_client_test
   RUNTIME_OUTPUT_DIRECTORY ${QZ_KBD_OUT})
 target_include_directories(kbdbridge_client_test_win PRIVATE ${QZ_KBD_SRC})
