@@ -25,7 +25,11 @@ void clsApplication::mFrm_WTXResynchCompleted(std::int32_t& CmdType) {
   if (mPortCheck) {
     mPortFound = true;  // the scan only listens; it sends nothing more
   } else {
-    mFrm->SendCommand(CMD_ResetCT);  // (re)starts the chain
+    // A repeated confirmation restarts the chain from the terminal reset. Answers carry no
+    // command of their own, so a terminal that answered one RESYNCH request twice leaves an
+    // answer in flight that the next command takes for its own. The restart is kept: telling a
+    // stale answer from a fresh one would need a tag the terminal's protocol does not have.
+    mFrm->SendCommand(CMD_ResetCT);
   }
 }
 
