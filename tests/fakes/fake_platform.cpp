@@ -1,78 +1,78 @@
 #include "tests/fakes/fake_platform.h"
 
 namespace qz::testing {
+namespace {
 
-void FakeViewRecord::PressCancel() {
-  if (listener != nullptr) listener->CancelClicked();
-}
-
-void FakeViewRecord::RequestClose(UnloadMode mode) {
-  if (listener != nullptr) listener->CloseRequested(mode);
-}
-
-FakeReaderView::~FakeReaderView() {
-  record_->listener = nullptr;
-  record_->visible = false;
-}
-
-void FakeReaderView::SetListener(ReaderViewListener* listener) {
-  if (!record_->destroyed) record_->listener = listener;
-}
-
-void FakeReaderView::SetTitle(const std::string& utf8) {
-  record_->titles.push_back(utf8);
-}
-
-void FakeReaderView::SetMessage(const std::string& utf8) {
-  record_->messages.push_back(utf8);
-  if (on_message_) on_message_(*record_, utf8);
-}
-
-void FakeReaderView::SetCancelEnabled(bool enabled) {
-  record_->cancel_enabled = enabled;
-  record_->cancel_states.push_back(enabled);
-}
-
-void FakeReaderView::Show(bool modal) {
-  record_->visible = true;
-  record_->shown_modal = modal;
-  ++record_->shows;
-  if (on_show_) on_show_(*record_);
-}
-
-void FakeReaderView::Hide() {
-  record_->visible = false;
-}
-
-void FakeReaderView::Destroy() {
-  record_->destroyed = true;
-  record_->visible = false;
-  record_->listener = nullptr;
-}
-
-bool FakeKeyboardReader::ReadKVK(std::int32_t& timeoutMs, std::int32_t& /*arg2*/,
-                                 std::int32_t& /*arg3*/) {
-  timeouts_.push_back(timeoutMs);
-  for (auto [number, text] : script_.cherry_errors) {
-    if (events_ != nullptr) events_->CherryError(number, text);
+class FakeReaderView : public ReaderView {
+ public:
+  FakeReaderView(std::shared_ptr<FakeViewRecord> record, FakePlatform& platform)
+      : record_(std::move(record)), platform_(platform) {}
+  ~FakeReaderView() override {
+    record_->listener = nullptr;
+    record_->visible = false;
   }
-  if (script_.report_error && events_ != nullptr) {
-    AutomationError err = script_.error;
-    std::string modul = script_.error_modul;
-    std::string proc = script_.error_proc;
-    std::string zusatz = "extra";
-    events_->Error(err, modul, proc, zusatz);
-  }
-  if (script_.fail_number != 0) {
-    throw AutomationError(script_.fail_number, "KbdBridge", "ReadKVK failed");
-  }
-  return script_.result;
-}
 
-std::string FakeKeyboardReader::Field(KVKField field) {
-  auto it = script_.fields.find(field);
-  return it == script_.fields.end() ? std::string() : it->second;
-}
+  void SetListener(ReaderViewListener* listener) override {
+    if (!record_->destroyed) record_->listener = listener;
+  }
+  void SetTitle(const std::string& utf8) override { record_->titles.push_back(utf8); }
+  void SetMessage(const std::string& utf8) override {
+    record_->messages.push_back(utf8);
+    if (platform_.on_message) platform_.on_message(*record_, utf8);
+  }
+  void SetCancelEnabled(bool enabled) override { record_->cancel_states.push_back(enabled); }
+  void Show(bool modal) override {
+    record_->visible = true;
+    record_->shown_modal = modal;
+    if (platform_.on_show) platform_.on_show(*record_);
+  }
+  void Hide() override { record_->visible = false; }
+  bool Visible() const override { return record_->visible; }
+  void Destroy() override {
+    record_->destroyed = true;
+    record_->visible = false;
+    record_->listener = nullptr;
+  }
+
+ private:
+  std::shared_ptr<FakeViewRecord> record_;
+  FakePlatform& platform_;
+};
+
+class FakeKeyboardReader : public KeyboardReader {
+ public:
+  explicit FakeKeyboardReader(FakePlatform& platform)
+      : script_(platform.keyboard), platform_(platform) {
+    ++platform_.keyboards_alive;
+  }
+  ~FakeKeyboardReader() override { --platform_.keyboards_alive; }
+  void SetEvents(KeyboardReaderEvents* events) override { events_ = events; }
+
+  bool ReadKVK(std::int32_t& timeoutMs, std::int32_t&, std::int32_t&) override {
+    platform_.keyboard_timeouts.push_back(timeoutMs);
+    for (auto [number, text] : script_.cherry_errors) events_->CherryError(number, text);
+    if (script_.report_error) {
+      AutomationError err(1004, "KbdBridge", "Reader jammed");
+      std::string modul = "clsReader", proc = "ReadKVK", zusatz = "extra";
+      events_->Error(err, modul, proc, zusatz);
+    }
+    if (script_.fail_number != 0) {
+      throw AutomationError(script_.fail_number, "KbdBridge", "ReadKVK failed");
+    }
+    return script_.result;
+  }
+  std::string Field(KVKField field) override {
+    auto it = script_.fields.find(field);
+    return it == script_.fields.end() ? std::string() : it->second;
+  }
+
+ private:
+  KeyboardScript script_;
+  FakePlatform& platform_;
+  KeyboardReaderEvents* events_ = nullptr;
+};
+
+}  // namespace
 
 std::unique_ptr<SerialPort> FakePlatform::CreateSerialPort() {
   return std::make_unique<FakeSerialPort>(loop, bus);
@@ -80,7 +80,7 @@ std::unique_ptr<SerialPort> FakePlatform::CreateSerialPort() {
 
 std::unique_ptr<ReaderView> FakePlatform::CreateReaderView() {
   views.push_back(std::make_shared<FakeViewRecord>());
-  return std::make_unique<FakeReaderView>(views.back(), on_message, on_show);
+  return std::make_unique<FakeReaderView>(views.back(), *this);
 }
 
 std::unique_ptr<KeyboardReader> FakePlatform::CreateKeyboardReader() {
@@ -89,11 +89,11 @@ std::unique_ptr<KeyboardReader> FakePlatform::CreateKeyboardReader() {
                           "Component not correctly registered");
   }
   ++keyboards_created;
-  return std::make_unique<FakeKeyboardReader>(keyboard, keyboard_timeouts, keyboards_alive);
+  return std::make_unique<FakeKeyboardReader>(*this);
 }
 
 void FakePlatform::AppendErrorLogLine(const std::string& line) {
-  // As a VB host sees a log folder without write permission.
+  // As a host sees a log folder without write permission.
   if (log_fails) throw AutomationError(75, "qzCardReader", "Path/File access error");
   log_lines.push_back(line + "\r\n");
 }

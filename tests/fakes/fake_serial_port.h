@@ -38,8 +38,7 @@ class FakeSerialBus {
     auto it = lines_.find(n);
     return it == lines_.end() ? nullptr : &it->second;
   }
-  // The port that is open now, if any (a test's view of "is anything left open").
-  FakeSerialPort* open_port = nullptr;
+  FakeSerialPort* open_port = nullptr;  // the one opened last, while it is open
   int open_count = 0;
 
  private:
@@ -103,7 +102,6 @@ class FakeSerialPort : public SerialPort {
     Deliver(std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
   }
   std::size_t Waiting() const { return buffer_.Size(); }
-  FakeLine* Line() const { return line_; }
   EventLoop& Loop() { return loop_; }
 
  private:
