@@ -1,6 +1,8 @@
 // ctsim: a simulated card terminal on a pseudo-terminal (or a serial device), for tests and
 // demonstrations without hardware. The first line on standard output is the port to open.
+#include <fcntl.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -100,7 +102,6 @@ int main(int argc, char** argv) {
                         *fault};
     options.pace = pace;
     qz::ctsim::Server server(loop, options);
-    server.SetOnNote([](const std::string& note) { std::cerr << "ctsim: " << note << std::endl; });
     std::string path;
     if (device.empty()) {
       path = server.OpenPty();
@@ -108,6 +109,14 @@ int main(int argc, char** argv) {
       server.OpenDevice(device);
       path = device;
     }
+    // A stalled line: output stopped on the slave side holds back every peer's writes there.
+    int stall_fd = -1;
+    if (fault->kind == qz::ctsim::FaultKind::kStallAfter && device.empty())
+      stall_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    server.SetOnNote([stall_fd](const std::string& note) {
+      if (stall_fd >= 0) tcflow(stall_fd, TCOOFF);
+      std::cerr << "ctsim: " << note << std::endl;
+    });
     if (!pty_link.empty()) {
       unlink(pty_link.c_str());
       if (symlink(path.c_str(), pty_link.c_str()) != 0) {

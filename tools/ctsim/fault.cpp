@@ -27,6 +27,9 @@ constexpr Entry kEntries[] = {
      "at step S the line is closed instead of answered (hang-up:S)"},
     {"flood", FaultKind::kFlood, 0,
      "the answer to step S is followed by 64 KiB of 0xFF in the same write (flood:S)"},
+    {"stall-after", FaultKind::kStallAfter, 0,
+     "the answer to step S comes, then the line takes no more bytes, so the host's next write "
+     "stalls (stall-after:S; pseudo-terminal only)"},
 };
 
 }  // namespace

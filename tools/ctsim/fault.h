@@ -19,6 +19,7 @@ enum class FaultKind {
   kWrongSeqTwice,  // the answer to step ARG and its repeat both carry the wrong N(S)
   kHangUp,         // at step ARG the terminal closes the line instead of answering
   kFlood,          // the answer to step ARG is followed in the same write by 64 KiB of 0xFF
+  kStallAfter,     // the line takes no more bytes from the host once step ARG is answered
 };
 
 struct Fault {

@@ -157,6 +157,12 @@ void Terminal::ApplyFault(int step, bool repeat, std::vector<Chunk>& answer) {
     case FaultKind::kFlood:
       answer.back().bytes.insert(answer.back().bytes.end(), kFloodBytes, 0xFF);
       break;
+    case FaultKind::kStallAfter:
+      // The note goes out first, on no bytes: whoever runs the line stops it on the note before
+      // the answer leaves, so the host's very next command is the write that stalls.
+      answer.front().delay = std::chrono::milliseconds{0};
+      answer.insert(answer.begin(), Chunk{config_.answer_delay, {}, false, note});
+      return;
     case FaultKind::kNone:
     case FaultKind::kNoise:
       break;
