@@ -1,4 +1,5 @@
-// A pseudo-terminal for tests: the master end plays the far side of a serial line.
+// A pseudo-terminal whose master end plays the far side of a serial line, and an environment
+// variable set for the life of a scope.
 #pragma once
 
 #include <fcntl.h>
@@ -40,19 +41,14 @@ class PtyPair {
   std::string slave_path_;
 };
 
-// Sets an environment variable for the life of a scope.
 class ScopedEnv {
  public:
+  // An empty value unsets the variable.
   ScopedEnv(const char* name, const std::string& value) : name_(name) {
     if (const char* old = getenv(name)) old_ = old, had_ = true;
-    setenv(name, value.c_str(), 1);
+    value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
   }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
+  ~ScopedEnv() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
 
  private:
   const char* name_;

@@ -1,58 +1,81 @@
-// A child process for end-to-end tests: its standard output and error are captured through
-// pipes, and every wait has a generous deadline instead of a sleep.
+// Child processes for the end-to-end tests, their output kept in memory files; every wait has a
+// generous deadline instead of a sleep. ctsim and kvkread are started as such children.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
-#include <optional>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 namespace qz::testing {
 
+inline constexpr std::chrono::milliseconds kLimit{60000};  // a loaded machine under sanitizers
+
 struct ProcessResult {
-  int exit_code = -1;   // -1 when ended by a signal
-  int term_signal = 0;  // the signal that ended it, or 0
+  int exit_code = -1;  // -1 when ended by a signal
   bool timed_out = false;
   std::string out, err;
+  // Standard output as JSON; an empty object when it is none.
+  nlohmann::json Json() const {
+    nlohmann::json j = nlohmann::json::parse(out, nullptr, false);
+    return j.is_discarded() ? nlohmann::json::object() : j;
+  }
+  std::vector<std::string> ErrLines() const;
 };
 
 class Subprocess {
  public:
-  // `env` entries are added to (or replace those of) this process's environment; an empty value
-  // removes the variable.
-  Subprocess(const std::vector<std::string>& argv,
-             const std::map<std::string, std::string>& env = {});
+  // `env` adds to or replaces this process's environment.
+  Subprocess(std::vector<std::string> argv, const std::map<std::string, std::string>& env = {});
   ~Subprocess();  // kills a child still running
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
 
   pid_t Pid() const { return pid_; }
-  // Reads until standard output holds a whole line; returns it without the newline.
-  std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
-  // Reads until standard error contains `text`.
-  bool WaitForErr(const std::string& text, std::chrono::milliseconds limit);
+  std::string Out() const;
+  std::string Err() const;
+  // Waits until `done` holds or the child has ended; returns `done()`.
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = kLimit);
+  bool WaitForErr(const std::string& text, std::chrono::milliseconds limit = kLimit);
   void Signal(int signo);
-  // Collects the rest of the output and the exit status; kills the child after `limit`.
-  ProcessResult Wait(std::chrono::milliseconds limit);
-
-  const std::string& Out() const { return out_; }
-  const std::string& Err() const { return err_; }
+  // The exit status and all output; kills the child after `limit`.
+  ProcessResult Wait(std::chrono::milliseconds limit = kLimit);
 
  private:
-  // Reads whatever is there, waiting at most until `deadline`; false when both pipes are closed.
-  bool Pump(std::chrono::steady_clock::time_point deadline);
+  bool Ended();
 
   pid_t pid_ = -1;
   int out_fd_ = -1, err_fd_ = -1;
-  std::string out_, err_;
   bool reaped_ = false;
   int status_ = 0;
 };
 
-// CPU time (user + system) the process has used so far, from /proc.
+// CPU time (user + system) the process has used so far.
 std::chrono::milliseconds ProcessCpuTime(pid_t pid);
+
+std::string DataFile(const std::string& name);
+
+// ctsim serving a pseudo-terminal of its own.
+class Ctsim {
+ public:
+  explicit Ctsim(std::vector<std::string> args);
+  const std::string& Port() const { return port_; }
+  Subprocess& Proc() { return proc_; }
+  bool FaultDone(const std::string& fault) { return proc_.WaitForErr("fault " + fault + " done"); }
+
+ private:
+  Subprocess proc_;
+  std::string port_;
+};
+
+std::unique_ptr<Subprocess> StartKvkread(std::vector<std::string> args,
+                                         const std::map<std::string, std::string>& env = {});
+ProcessResult Kvkread(std::vector<std::string> args,
+                      const std::map<std::string, std::string>& env = {});
 
 }  // namespace qz::testing

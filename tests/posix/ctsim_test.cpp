@@ -1,0 +1,182 @@
+// The simulated terminal's answers, played against the link's own command blocks: the
+// end-to-end tests only mean something if each scenario and fault puts on the line what its name
+// says, where its argument says.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fault.h"
+#include "link/command_table.h"
+#include "terminal.h"
+
+namespace qz::ctsim {
+namespace {
+
+using std::chrono::milliseconds;
+using Answers = std::vector<std::vector<Chunk>>;
+
+constexpr CmdType kDialogue[] = {CMD_Resynch,    CMD_ResetCT,    CMD_RequestICC,
+                                 CMD_SelectFile, CMD_ReadBinary, CMD_EjectICC};
+
+// The host side: numbers its I-blocks as the link does.
+class Host {
+ public:
+  explicit Host(const std::string& scenario, const std::string& fault = "",
+                t1::Bytes card = {0x60, 0x03, 0x80, 0x01, 'A'})
+      : terminal_({*ParseScenario(scenario), std::move(card), milliseconds{0},
+                   fault.empty() ? Fault{} : *ParseFault(fault)}) {}
+
+  std::vector<Chunk> Send(CmdType cmd) {
+    const TerminalCommand* c = FindCommand(cmd);
+    if (c->resynch) seq_ = false;
+    last_ = BuildCommandBlock(*c, seq_);
+    if (!c->resynch) seq_ = !seq_;
+    return Repeat();
+  }
+  std::vector<Chunk> Repeat() { return terminal_.Receive(last_, now_ += milliseconds{1}); }
+  Answers Dialogue() {
+    Answers out;
+    for (CmdType cmd : kDialogue) out.push_back(Send(cmd));
+    return out;
+  }
+  Terminal& Sim() { return terminal_; }
+
+ private:
+  Terminal terminal_;
+  bool seq_ = false;
+  t1::Bytes last_;
+  milliseconds now_{0};
+};
+
+t1::Bytes Joined(const std::vector<Chunk>& chunks) {
+  t1::Bytes all;
+  for (const Chunk& c : chunks) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+  return all;
+}
+
+TEST(CtsimTerminal, AnswersByT1RulesAndRepeatsTheLastAnswerForTheOldSequence) {
+  Host host("tagged");
+  const Answers a = host.Dialogue();
+  // NAD with the addresses swapped, N(S) alternating from 0, a valid EDC.
+  const std::vector<t1::Bytes> expected = {
+      {0x21, 0xE0, 0x00, 0xC1},
+      {0x21, 0x00, 0x02, 0x90, 0x00, 0xB3},
+      {0x21, 0x40, 0x02, 0x90, 0x00, 0xF3},
+      {0x20, 0x00, 0x02, 0x90, 0x00, 0xB2},
+      {0x20, 0x40, 0x07, 0x60, 0x03, 0x80, 0x01, 'A', 0x90, 0x00, 0x54},
+      {0x21, 0x00, 0x02, 0x90, 0x01, 0xB2}};
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(Joined(a[i]), expected[i]) << i;
+  EXPECT_EQ(Joined(host.Repeat()), expected[5]);  // the host did not take it: the same again
+  EXPECT_EQ(host.Sim().Repeats(), 1);
+  EXPECT_EQ(host.Sim().CommandsExecuted(), 5);
+  // A RESYNCH restarts both numberings.
+  EXPECT_EQ(Joined(host.Dialogue()[1]), expected[1]);
+  EXPECT_TRUE(Host("silent").Send(CMD_Resynch).empty());
+}
+
+TEST(CtsimTerminal, LineScenariosShapeTheirAnswersAsNamed) {
+  t1::Bytes card(100);
+  for (std::size_t i = 0; i < card.size(); ++i) card[i] = static_cast<std::uint8_t>(i);
+  const Answers plain = Host("tagged", "", card).Dialogue();
+  const Answers split = Host("split", "", card).Dialogue();
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(Joined(split[i]), Joined(plain[i]));
+    for (const Chunk& c : split[i]) EXPECT_LE(c.bytes.size(), 3u);
+  }
+
+  const std::vector<Chunk> chained = Host("chained", "", card).Dialogue()[4];
+  ASSERT_EQ(chained.size(), 4u);  // 102 bytes of INF in pieces of 32
+  t1::Bytes inf;
+  for (std::size_t i = 0; i < chained.size(); ++i) {
+    const t1::Bytes& b = chained[i].bytes;
+    ASSERT_EQ(b.size(), std::size_t{b[2]} + 4);
+    const int more = i + 1 < chained.size() ? t1::kPcbMoreBit : 0;
+    EXPECT_EQ(b[1], (i % 2 == 0 ? t1::kPcbSeqBit : 0) | more) << i;  // the 4th I-block first
+    EXPECT_EQ(t1::Lrc(std::span(b).first(b.size() - 1)), b.back());
+    EXPECT_GE(chained[i].delay, i > 0 ? Terminal::kBlockGap : milliseconds{0});
+    inf.insert(inf.end(), b.begin() + 3, b.end() - 1);
+  }
+  card.insert(card.end(), {0x90, 0x00});
+  EXPECT_EQ(inf, card);
+
+  // WTX and noise put one whole frame the link ignores before the card data, and nothing else.
+  for (const char* name : {"wtx", "noise"}) {
+    const std::vector<Chunk> read = Host(name).Dialogue()[4];
+    ASSERT_EQ(read.size(), 2u) << name;
+    EXPECT_EQ(read[1].bytes, Joined(Host("tagged").Dialogue()[4])) << name;
+    EXPECT_GE(read[1].delay, Terminal::kBlockGap);
+    const t1::Bytes& frame = read[0].bytes;
+    ASSERT_EQ(frame.size(), std::size_t{frame[2]} + 4) << name;
+    EXPECT_EQ(frame[1] & 0xC0, std::string(name) == "wtx" ? 0xC0 : 0x80) << name;
+  }
+
+  Host once("wrong-seq-once");
+  once.Send(CMD_Resynch);
+  EXPECT_EQ(Joined(once.Send(CMD_ResetCT)), (t1::Bytes{0x21, 0x40, 0x02, 0x90, 0x00, 0xF3}));
+  EXPECT_EQ(Joined(once.Repeat()), (t1::Bytes{0x21, 0x00, 0x02, 0x90, 0x00, 0xB3}));
+}
+
+TEST(CtsimFault, ParsesKindAndStepAndListsEveryScenario) {
+  EXPECT_EQ(ParseFault("noise:37")->kind, FaultKind::kNoise);
+  EXPECT_EQ(ParseFault("stall-after:2")->arg, 2);
+  for (const char* bad :
+       {"noise", "noise:", "noise:x", "noise:-1", "cut:1x", "wrong-seq-twice:0", "nothing:1"})
+    EXPECT_FALSE(ParseFault(bad)) << bad;
+  for (const ScenarioInfo& s : ListScenarios())
+    EXPECT_TRUE(ParseScenario(s.name == "card-after-N" ? "card-after-3" : s.name)) << s.name;
+  EXPECT_EQ(ParseScenario("card-after-3")->card_after, 3);
+  EXPECT_FALSE(ParseScenario("card-after-x"));
+}
+
+std::vector<std::string> Notes(const Answers& answers) {
+  std::vector<std::string> out;
+  for (const auto& a : answers)
+    for (const Chunk& c : a)
+      if (!c.note.empty()) out.push_back(c.note);
+  return out;
+}
+
+TEST(CtsimFault, StrikesWhereItsArgumentSaysOnceEachDialogue) {
+  // Byte 6 of the dialogue's answers is the RESET CT answer's LEN (RESYNCH's answer has 4).
+  Host noisy("tagged", "noise:6");
+  for (int dialogue = 0; dialogue < 2; ++dialogue) {
+    const Answers a = noisy.Dialogue();
+    EXPECT_EQ(Joined(a[1]), (t1::Bytes{0x21, 0x00, 0xFF, 0xFF, 0xFF, 0x02, 0x90, 0x00, 0xB3}));
+    EXPECT_EQ(Notes(a), std::vector<std::string>{"fault noise:6 done"});
+  }
+  const Answers plain = Host("tagged").Dialogue();
+  // The answer to the fault's step, after checking that every other answer is as usual.
+  const auto struck = [&](const std::string& fault, std::size_t step) {
+    const Answers a = Host("tagged", fault).Dialogue();
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      EXPECT_TRUE(i == step || Joined(a[i]) == Joined(plain[i])) << fault << " step " << i;
+    }
+    EXPECT_EQ(Notes(a), std::vector<std::string>{"fault " + fault + " done"});
+    return a[step];
+  };
+  EXPECT_EQ(Joined(struck("cut:1", 1)).size(), 3u);
+  EXPECT_EQ(Joined(struck("len255:2", 2)), (t1::Bytes{0x21, 0x40, 0xFF, 0x90, 0x00, 0xF3}));
+  const std::vector<Chunk> hang_up = struck("hang-up:3", 3);
+  EXPECT_TRUE(hang_up.size() == 1 && hang_up[0].hang_up && hang_up[0].bytes.empty());
+  EXPECT_EQ(Joined(struck("flood:0", 0)).size(), 4 + kFloodBytes);
+  const std::vector<Chunk> twice = struck("duplicate:2", 2);
+  ASSERT_EQ(twice.size(), 2u);
+  EXPECT_EQ(twice[1].bytes, twice[0].bytes);
+  EXPECT_EQ(twice[1].delay, Terminal::kBlockGap);
+  // The stall's note goes before the answer: the line is stopped before the host can write.
+  const std::vector<Chunk> stall = struck("stall-after:3", 3);
+  ASSERT_EQ(stall.size(), 2u);
+  EXPECT_TRUE(stall[0].bytes.empty() && !stall[0].note.empty());
+  EXPECT_EQ(stall[1].bytes, Joined(plain[3]));
+
+  Host wrong("tagged", "wrong-seq-twice:1");
+  wrong.Send(CMD_Resynch);
+  const t1::Bytes n_s_1 = {0x21, 0x40, 0x02, 0x90, 0x00, 0xF3};  // where N(S) 0 is due
+  EXPECT_EQ(Joined(wrong.Send(CMD_ResetCT)), n_s_1);
+  EXPECT_EQ(Joined(wrong.Repeat()), n_s_1);
+  EXPECT_EQ(Joined(wrong.Send(CMD_RequestICC)), n_s_1) << "the next answer is right again";
+}
+
+}  // namespace
+}  // namespace qz::ctsim
