@@ -1,6 +1,6 @@
-// The simulated terminal's answers, played against the link's own command blocks: the
-// end-to-end tests only mean something if each scenario and fault puts on the line what its name
-// says, where its argument says.
+// The simulated terminal's answers to the link's own command blocks: the end-to-end tests mean
+// something only if each scenario and fault puts on the line what its name says, where its
+// argument says.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -75,46 +75,29 @@ TEST(CtsimTerminal, AnswersByT1RulesAndRepeatsTheLastAnswerForTheOldSequence) {
   EXPECT_TRUE(Host("silent").Send(CMD_Resynch).empty());
 }
 
+// What the line scenarios carry is checked end to end (the card is read right); here, that they
+// put it on the line in the shape their names promise.
 TEST(CtsimTerminal, LineScenariosShapeTheirAnswersAsNamed) {
-  t1::Bytes card(100);
-  for (std::size_t i = 0; i < card.size(); ++i) card[i] = static_cast<std::uint8_t>(i);
-  const Answers plain = Host("tagged", "", card).Dialogue();
-  const Answers split = Host("split", "", card).Dialogue();
-  for (std::size_t i = 0; i < plain.size(); ++i) {
-    EXPECT_EQ(Joined(split[i]), Joined(plain[i]));
-    for (const Chunk& c : split[i]) EXPECT_LE(c.bytes.size(), 3u);
-  }
+  const std::vector<Chunk> split = Host("split").Dialogue()[4];
+  EXPECT_GT(split.size(), 3u);
+  for (const Chunk& c : split) EXPECT_LE(c.bytes.size(), 3u);
 
-  const std::vector<Chunk> chained = Host("chained", "", card).Dialogue()[4];
-  ASSERT_EQ(chained.size(), 4u);  // 102 bytes of INF in pieces of 32
-  t1::Bytes inf;
+  const std::vector<Chunk> chained = Host("chained", "", t1::Bytes(100)).Dialogue()[4];
+  ASSERT_EQ(chained.size(), 4u);  // 102 bytes of INF in pieces of 32, read apart by the link
   for (std::size_t i = 0; i < chained.size(); ++i) {
-    const t1::Bytes& b = chained[i].bytes;
-    ASSERT_EQ(b.size(), std::size_t{b[2]} + 4);
-    const int more = i + 1 < chained.size() ? t1::kPcbMoreBit : 0;
-    EXPECT_EQ(b[1], (i % 2 == 0 ? t1::kPcbSeqBit : 0) | more) << i;  // the 4th I-block first
-    EXPECT_EQ(t1::Lrc(std::span(b).first(b.size() - 1)), b.back());
+    EXPECT_EQ(chained[i].bytes[1] & t1::kPcbMoreBit, i < 3 ? t1::kPcbMoreBit : 0) << i;
     EXPECT_GE(chained[i].delay, i > 0 ? Terminal::kBlockGap : milliseconds{0});
-    inf.insert(inf.end(), b.begin() + 3, b.end() - 1);
   }
-  card.insert(card.end(), {0x90, 0x00});
-  EXPECT_EQ(inf, card);
-
-  // WTX and noise put one whole frame the link ignores before the card data, and nothing else.
+  // WTX and noise: one whole frame that the link ignores, before the card data.
   for (const char* name : {"wtx", "noise"}) {
     const std::vector<Chunk> read = Host(name).Dialogue()[4];
     ASSERT_EQ(read.size(), 2u) << name;
     EXPECT_EQ(read[1].bytes, Joined(Host("tagged").Dialogue()[4])) << name;
-    EXPECT_GE(read[1].delay, Terminal::kBlockGap);
     const t1::Bytes& frame = read[0].bytes;
-    ASSERT_EQ(frame.size(), std::size_t{frame[2]} + 4) << name;
+    EXPECT_EQ(frame.size(), std::size_t{frame[2]} + 4) << name;
     EXPECT_EQ(frame[1] & 0xC0, std::string(name) == "wtx" ? 0xC0 : 0x80) << name;
   }
-
-  Host once("wrong-seq-once");
-  once.Send(CMD_Resynch);
-  EXPECT_EQ(Joined(once.Send(CMD_ResetCT)), (t1::Bytes{0x21, 0x40, 0x02, 0x90, 0x00, 0xF3}));
-  EXPECT_EQ(Joined(once.Repeat()), (t1::Bytes{0x21, 0x00, 0x02, 0x90, 0x00, 0xB3}));
+  EXPECT_EQ(Host("wrong-seq-once").Dialogue()[1][0].bytes[1], t1::kPcbSeqBit);  // 0 is due
 }
 
 TEST(CtsimFault, ParsesKindAndStepAndListsEveryScenario) {

@@ -56,10 +56,6 @@ struct ScenarioCase {
   std::string texts;
 };
 
-void PrintTo(const ScenarioCase& c, std::ostream* os) {
-  *os << c.scenario;
-}
-
 class EndToEnd : public ::testing::TestWithParam<ScenarioCase> {};
 
 TEST_P(EndToEnd, KvkreadAgainstCtsim) {
@@ -237,28 +233,22 @@ TEST(FaultInjection, DuplicatedAnswersAreTakenOnceOrEndTheReadByThemselves) {
 // clang-format on
 
 // The library copied into a folder of its own, so that its error log is this test's alone.
-class LibraryCopy {
- public:
+struct LibraryCopy {
   LibraryCopy() {
-    char dir[] = "/tmp/qz-errlog-XXXXXX";
-    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp");
-    dir_ = dir;
-    fs::copy_file(QZ_LIBRARY_PATH, dir_ / fs::path(QZ_LIBRARY_PATH).filename());
+    char name[] = "/tmp/qz-errlog-XXXXXX";
+    dir = mkdtemp(name);
+    fs::copy_file(QZ_LIBRARY_PATH, dir / fs::path(QZ_LIBRARY_PATH).filename());
   }
   ~LibraryCopy() {
-    fs::permissions(dir_, fs::perms::owner_all);
-    fs::remove_all(dir_);
+    fs::permissions(dir, fs::perms::owner_all);
+    fs::remove_all(dir);
   }
-  fs::path Log() const { return dir_ / "libqzcardreader.err"; }
-  std::map<std::string, std::string> Env() const { return {{"LD_LIBRARY_PATH", dir_}}; }
-  std::string ReadLog() const {
-    std::ifstream in(Log(), std::ios::binary);
+  std::map<std::string, std::string> Env() const { return {{"LD_LIBRARY_PATH", dir}}; }
+  std::string Log() const {
+    std::ifstream in(dir / "libqzcardreader.err", std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  const fs::path& Dir() const { return dir_; }
-
- private:
-  fs::path dir_;
+  fs::path dir;
 };
 
 TEST(EndToEndErrorLog, EachRaisedErrorIsOneLineBesideTheLoadedLibrary) {
@@ -268,10 +258,10 @@ TEST(EndToEndErrorLog, EachRaisedErrorIsOneLineBesideTheLoadedLibrary) {
   EXPECT_EQ(r.Json(), Json::parse(R"({"error": {"number": -2147221503,
       "source": "ClsApplication", "description": "No CommPort is set"}})"));
   EXPECT_TRUE(std::regex_match(
-      copy.ReadLog(), std::regex("[^\t\n]+\t[^\t\n]+\tModule : ClsApplication\tMethod : ReadCard\t"
-                                 "Comment : None\tErrNo : -2147221503\tErrDesc. : No CommPort is "
-                                 "set\tErrSource : ClsApplication\r\n")))
-      << copy.ReadLog();
+      copy.Log(), std::regex("[^\t\n]+\t[^\t\n]+\tModule : ClsApplication\tMethod : ReadCard\t"
+                             "Comment : None\tErrNo : -2147221503\tErrDesc. : No CommPort is "
+                             "set\tErrSource : ClsApplication\r\n")))
+      << copy.Log();
 
   // A write that fails with the port open, inside the dialogue: the terminal stops taking
   // bytes once it has answered REQUEST ICC, so SELECT FILE cannot be written.
@@ -282,7 +272,7 @@ TEST(EndToEndErrorLog, EachRaisedErrorIsOneLineBesideTheLoadedLibrary) {
   EXPECT_EQ(r.Json()["error"]["number"], 8010);
   EXPECT_EQ(r.Json()["error"]["description"], "Write timed out on " + stalled.Port());
   EXPECT_EQ(r.ErrLines(), Texts("RIE"));
-  const std::string log = copy.ReadLog();
+  const std::string log = copy.Log();
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
   EXPECT_NE(log.find("ErrNo : 8010\tErrDesc. : Write timed out on " + stalled.Port()),
             std::string::npos)
@@ -295,7 +285,7 @@ TEST(EndToEndErrorLog, UnwritableLogIsTheErrorTheHostGets) {
   const Json log_failure = Json::parse(
       R"({"number": 75, "source": "qzCardReader", "description": "Path/File access error"})");
   LibraryCopy copy;
-  fs::create_directory(copy.Log());
+  fs::create_directory(copy.dir / "libqzcardreader.err");
   EXPECT_EQ(Kvkread({"--port", "0", "--json"}, copy.Env()).Json()["error"], log_failure);
   Ctsim stalled({"--fault", "stall-after:3"});
   ProcessResult r = Kvkread({"--device", stalled.Port(), "--json"}, copy.Env());
@@ -305,7 +295,7 @@ TEST(EndToEndErrorLog, UnwritableLogIsTheErrorTheHostGets) {
   Ctsim terminal({"--scenario", "tagged"});
   r = Kvkread({"--device", terminal.Port(), "--json"}, copy.Env());
   EXPECT_EQ(r.Json()["result"], "RV_ReadSuccessful") << r.err;
-  EXPECT_TRUE(fs::is_empty(copy.Log()));
+  EXPECT_TRUE(fs::is_empty(copy.dir / "libqzcardreader.err"));
 
   // A read-only folder, for a user who is not root.
   std::vector<std::string> as_nobody;
@@ -314,12 +304,12 @@ TEST(EndToEndErrorLog, UnwritableLogIsTheErrorTheHostGets) {
     as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
   LibraryCopy read_only;
-  fs::permissions(read_only.Dir(), fs::perms{0555});
+  fs::permissions(read_only.dir, fs::perms{0555});
   as_nobody.insert(as_nobody.end(), {KVKREAD_PATH, "--port", "0", "--json"});
   Subprocess host(as_nobody, read_only.Env());
   r = host.Wait();
   EXPECT_EQ(r.Json()["error"], log_failure) << r.out << r.err;
-  EXPECT_FALSE(fs::exists(read_only.Log()));
+  EXPECT_FALSE(fs::exists(read_only.dir / "libqzcardreader.err"));
 }
 
 }  // namespace

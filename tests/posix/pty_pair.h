@@ -14,13 +14,10 @@ namespace qz::testing {
 
 class PtyPair {
  public:
-  PtyPair() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  PtyPair() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
     grantpt(master_);
     unlockpt(master_);
-    char name[128] = {};
-    ptsname_r(master_, name, sizeof name);
-    slave_path_ = name;
+    slave_path_ = ptsname(master_);
   }
   ~PtyPair() { CloseMaster(); }
   PtyPair(const PtyPair&) = delete;
@@ -37,7 +34,7 @@ class PtyPair {
   }
 
  private:
-  int master_ = -1;
+  int master_;
   std::string slave_path_;
 };
 

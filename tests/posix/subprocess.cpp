@@ -15,15 +15,16 @@
 extern char** environ;
 
 namespace qz::testing {
-namespace {
 
-std::string Contents(int fd) {
+std::string Subprocess::Contents(int fd) {
   std::string text;
   char buf[4096];
   for (ssize_t n; (n = pread(fd, buf, sizeof buf, static_cast<off_t>(text.size()))) > 0;)
     text.append(buf, static_cast<std::size_t>(n));
   return text;
 }
+
+namespace {
 
 std::vector<std::string> Prepend(const char* program, std::vector<std::string> args) {
   args.insert(args.begin(), program);
@@ -70,14 +71,6 @@ Subprocess::~Subprocess() {
   }
   close(out_fd_);
   close(err_fd_);
-}
-
-std::string Subprocess::Out() const {
-  return Contents(out_fd_);
-}
-
-std::string Subprocess::Err() const {
-  return Contents(err_fd_);
 }
 
 bool Subprocess::Ended() {

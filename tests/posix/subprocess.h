@@ -37,8 +37,8 @@ class Subprocess {
   Subprocess& operator=(const Subprocess&) = delete;
 
   pid_t Pid() const { return pid_; }
-  std::string Out() const;
-  std::string Err() const;
+  std::string Out() const { return Contents(out_fd_); }
+  std::string Err() const { return Contents(err_fd_); }
   // Waits until `done` holds or the child has ended; returns `done()`.
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = kLimit);
   bool WaitForErr(const std::string& text, std::chrono::milliseconds limit = kLimit);
@@ -47,6 +47,7 @@ class Subprocess {
   ProcessResult Wait(std::chrono::milliseconds limit = kLimit);
 
  private:
+  static std::string Contents(int fd);
   bool Ended();
 
   pid_t pid_ = -1;
