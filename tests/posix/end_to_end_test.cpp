@@ -88,19 +88,6 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, EndToEnd, ::testing::Values(
     [](const auto& info) { return std::regex_replace(info.param.scenario, std::regex("-"), "_"); });
 // clang-format on
 
-TEST(EndToEndKvkread, SimulatedTerminalUsageAndAMissingKeyboardLibrary) {
-  const ProcessResult ok = Kvkread({"--simulate", "--json"});
-  EXPECT_EQ(ok.exit_code, 0) << ok.err;
-  EXPECT_EQ(ok.Json()["card"], CardJson(Card::kTagged));
-  EXPECT_EQ(Kvkread({"--simulate=chained"}).exit_code, 0);
-  EXPECT_EQ(Kvkread({"--simulate=no-such-scenario"}).exit_code, 2);
-  EXPECT_EQ(Kvkread({"--port", "1", "--device", "/dev/null"}).exit_code, 2);
-  const ProcessResult keyboard =
-      Kvkread({"--keyboard", "--json"}, {{"LD_LIBRARY_PATH", "/nonexistent"}});
-  EXPECT_EQ(keyboard.exit_code, 2);
-  EXPECT_EQ(keyboard.Json()["error"]["number"], -2147221501);
-}
-
 TEST(EndToEndPortSearch, SkipsSilentAndHeldPortsAndStopsAtAMissingOne) {
   Ctsim silent({"--scenario", "silent"});
   Ctsim live({"--scenario", "tagged"});
@@ -180,7 +167,8 @@ void ExpectFaultsEndAsTheRulesSay(const std::vector<FaultCase>& cases) {
     EXPECT_TRUE(sims[i]->FaultDone(c.fault)) << c.fault;
     const Json out = r.Json();
     if (c.ends == '?') {
-      EXPECT_TRUE(out["code"].is_number_integer()) << c.fault << ": " << r.out << r.err;
+      EXPECT_TRUE(out["code"].is_number_integer() && r.exit_code >= 0 && r.exit_code <= 1)
+          << c.fault << ": " << r.out << r.err;
       continue;
     }
     const std::string result = c.ends == 'S'   ? "RV_ReadSuccessful"
@@ -280,8 +268,7 @@ TEST(EndToEndErrorLog, EachRaisedErrorIsOneLineBesideTheLoadedLibrary) {
 }
 
 TEST(EndToEndErrorLog, UnwritableLogIsTheErrorTheHostGets) {
-  // Tests run as root in CI, where permission bits stop nothing: the log's path is made a
-  // directory, which no one can append to.
+  // Made a directory: no one can append to that, root included.
   const Json log_failure = Json::parse(
       R"({"number": 75, "source": "qzCardReader", "description": "Path/File access error"})");
   LibraryCopy copy;
@@ -296,20 +283,6 @@ TEST(EndToEndErrorLog, UnwritableLogIsTheErrorTheHostGets) {
   r = Kvkread({"--device", terminal.Port(), "--json"}, copy.Env());
   EXPECT_EQ(r.Json()["result"], "RV_ReadSuccessful") << r.err;
   EXPECT_TRUE(fs::is_empty(copy.dir / "libqzcardreader.err"));
-
-  // A read-only folder, for a user who is not root.
-  std::vector<std::string> as_nobody;
-  if (geteuid() == 0) {
-    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is not installed";
-    as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  }
-  LibraryCopy read_only;
-  fs::permissions(read_only.dir, fs::perms{0555});
-  as_nobody.insert(as_nobody.end(), {KVKREAD_PATH, "--port", "0", "--json"});
-  Subprocess host(as_nobody, read_only.Env());
-  r = host.Wait();
-  EXPECT_EQ(r.Json()["error"], log_failure) << r.out << r.err;
-  EXPECT_FALSE(fs::exists(read_only.dir / "libqzcardreader.err"));
 }
 
 }  // namespace

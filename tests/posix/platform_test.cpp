@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -84,7 +85,9 @@ TEST(PosixEventLoop, HungUpDescriptorEndsItsWatchAndALateSignalReachesNoNewWatch
   raise(SIGINT);  // caught, but the loop has not run yet
   loop.UnwatchSignal(signal_watch);
   loop.WatchSignal(SIGINT, [&] { ++second; });
-  RunFor(loop, milliseconds{200});
+  const std::clock_t cpu = std::clock();
+  RunFor(loop, milliseconds{500});
+  EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10) << "the loop must sleep while it waits";
   EXPECT_EQ(calls, 1);
   EXPECT_FALSE(loop.Watching(id));
   EXPECT_EQ(first + second, 0);
