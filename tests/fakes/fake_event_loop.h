@@ -40,8 +40,7 @@ class FakeEventLoop : public EventLoop {
 
   void ProcessPending() override {
     ++pumps_;
-    while (RunOnePosted() || FireOneDue()) {
-    }
+    Drain();
   }
 
   // Moves the clock forward, running everything that falls due on the way, in time order.

@@ -7,10 +7,6 @@ class FakeReaderView : public ReaderView {
  public:
   FakeReaderView(std::shared_ptr<FakeViewRecord> record, FakePlatform& platform)
       : record_(std::move(record)), platform_(platform) {}
-  ~FakeReaderView() override {
-    record_->listener = nullptr;
-    record_->visible = false;
-  }
 
   void SetListener(ReaderViewListener* listener) override {
     if (!record_->destroyed) record_->listener = listener;

@@ -1,8 +1,6 @@
-// A serial port on a scripted line. Ports are looked up by number in a FakeSerialBus when they
-// are opened: a number the bus does not know is error 8002, a port may be set to fail with
-// another number, and a port may carry a terminal that answers what the component writes.
-// Received bytes go through the same ReceiveBuffer as the real ports, so the threshold rules
-// are the real ones.
+// A serial port on a scripted line, looked up by number in a FakeSerialBus when it is opened:
+// an unknown number is error 8002, a line may fail to open or carry a terminal that answers.
+// Received bytes go through the real ports' ReceiveBuffer, so the threshold rules are real.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +48,6 @@ class FakeSerialPort : public SerialPort {
   FakeSerialPort(EventLoop& loop, FakeSerialBus& bus)
       : loop_(loop), bus_(bus), alive_(std::make_shared<bool>(true)) {}
   ~FakeSerialPort() override {
-    *alive_ = false;
     if (open_) Close();
   }
 
@@ -101,7 +98,6 @@ class FakeSerialPort : public SerialPort {
   void Deliver(std::initializer_list<std::uint8_t> bytes) {
     Deliver(std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
   }
-  std::size_t Waiting() const { return buffer_.Size(); }
   EventLoop& Loop() { return loop_; }
 
  private:

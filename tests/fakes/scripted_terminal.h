@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <span>
@@ -24,18 +25,13 @@ struct TerminalReply {
   t1::Bytes inf;                       // data, then SW1 SW2, as one I-block
   std::chrono::milliseconds delay{5};  // until the last byte has arrived, from the command's write
   t1::Bytes raw;                       // when not empty: this block instead of an I-block
-  bool silent = false;
-};
+};                                     // neither: no answer at all
 
-inline TerminalReply Reply(t1::Bytes inf,
-                           std::chrono::milliseconds delay = std::chrono::milliseconds(5)) {
+inline TerminalReply Sw(int sw, std::chrono::milliseconds delay = std::chrono::milliseconds(5)) {
   TerminalReply reply;
-  reply.inf = std::move(inf);
+  reply.inf = {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
   reply.delay = delay;
   return reply;
-}
-inline TerminalReply Sw(int sw, std::chrono::milliseconds delay = std::chrono::milliseconds(5)) {
-  return Reply({static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)}, delay);
 }
 inline TerminalReply DataThen(std::span<const std::uint8_t> data, int sw) {
   TerminalReply reply = Sw(sw);
@@ -48,9 +44,7 @@ inline TerminalReply RawBlock(t1::Bytes block) {
   return reply;
 }
 inline TerminalReply Silence() {
-  TerminalReply reply;
-  reply.silent = true;
-  return reply;
+  return {};
 }
 
 class ScriptedTerminal {
@@ -75,13 +69,11 @@ class ScriptedTerminal {
  private:
   static CmdType Recognise(std::span<const std::uint8_t> block) {
     if (block.size() >= 2 && block[1] == t1::kPcbResynchReq) return CMD_Resynch;
-    static const std::map<std::uint8_t, CmdType> by_ins = {{0x11, CMD_ResetCT},
-                                                           {0x12, CMD_RequestICC},
-                                                           {0xA4, CMD_SelectFile},
-                                                           {0xB0, CMD_ReadBinary},
-                                                           {0x15, CMD_EjectICC}};
-    auto it = block.size() >= 5 ? by_ins.find(block[4]) : by_ins.end();
-    return it == by_ins.end() ? 0 : it->second;
+    // The INS byte of each command APDU, at the index of its CmdType.
+    static constexpr std::uint8_t kIns[] = {0xFF, 0x11, 0xFF, 0x12, 0xA4, 0xB0, 0x15};
+    const auto* ins =
+        block.size() >= 5 ? std::find(kIns, std::end(kIns), block[4]) : std::end(kIns);
+    return ins == std::end(kIns) ? 0 : static_cast<CmdType>(ins - kIns);
   }
 
   void OnWritten(FakeSerialPort& port, std::span<const std::uint8_t> block) {
@@ -96,8 +88,8 @@ class ScriptedTerminal {
     auto it = replies.find(cmd);
     if (it == replies.end() || it->second.empty()) return;
     const TerminalReply& reply = it->second[std::min(served_[cmd]++, it->second.size() - 1)];
-    if (reply.silent) return;
     if (!reply.raw.empty()) return Send(port, reply.raw, reply.delay);
+    if (reply.inf.empty()) return;
     Send(port, t1::MakeBlock(0x12, send_seq_ ? t1::kPcbSeqBit : 0, reply.inf), reply.delay);
     send_seq_ = !send_seq_;
   }

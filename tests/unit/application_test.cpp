@@ -1,17 +1,103 @@
-// Serial reads and the port search against the scripted terminal: what is written, the texts
-// shown, the result, the record, the errors raised and logged, and the state left behind.
+// clsApplication on the fake platform: serial reads and the port search against the scripted
+// terminal, and keyboard reads against the scripted keyboard reader. Each test looks at what
+// was written, the texts shown, the result, the record, the errors raised and logged, and the
+// state left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
-#include "tests/unit/application_test_support.h"
+#include "app/cls_application.h"
+#include "tests/fakes/fake_platform.h"
+#include "tests/fakes/scripted_terminal.h"
 
-namespace qz::testing {
+namespace qz {
+
+class clsApplicationTestPeer {
+ public:
+  explicit clsApplicationTestPeer(clsApplication& app) : app_(app) {}
+  frmComm& Link() { return *app_.mFrm; }
+  bool Busy() const { return app_.mBusy; }
+  std::int32_t Result() const { return app_.mResult; }
+  std::int16_t NoCardCount() const { return app_.mNoCardCount; }
+  bool PortCheck() const { return app_.mPortCheck; }
+
+ private:
+  clsApplication& app_;
+};
+
+namespace testing {
 namespace {
 
 using std::chrono::milliseconds;
+
+using Bytes = std::vector<std::uint8_t>;
+using Texts = std::vector<std::string>;
+
+// A card file of tests/data, as READ BINARY returns it without SW1 SW2.
+Bytes Card(const char* file) {
+  std::ifstream in(std::string(QZ_TEST_DATA_DIR) + "/" + file, std::ios::binary);
+  Bytes bytes{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_FALSE(bytes.empty()) << file;
+  return bytes;
+}
+
+constexpr char kInsertCard[] = "Bitte Karte einführen...";
+constexpr char kCardInserted[] = "Karte eingeführt.";
+constexpr char kReadingCard[] = "Karte wird gelesen...";
+constexpr char kRemoveCard[] = "Karte entnehmen...";
+
+// Runs `call`, which must raise; returns the error.
+template <class Call>
+AutomationError Raised(Call call) {
+  try {
+    call();
+  } catch (const AutomationError& err) {
+    return err;
+  }
+  ADD_FAILURE() << "nothing raised";
+  return AutomationError(0, "", "");
+}
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  ApplicationTest() {
+    app->CommPort(1);
+    terminal.replies = {{CMD_ResetCT, {Sw(0x9000)}},
+                        {CMD_RequestICC, {Sw(0x9000)}},
+                        {CMD_SelectFile, {Sw(0x9000)}},
+                        {CMD_ReadBinary, {DataThen(Card("card_tagged.bin"), 0x9000)}},
+                        {CMD_EjectICC, {Sw(0x9001)}}};
+  }
+
+  // What every call leaves behind, however it ended.
+  void ExpectIdle() {
+    EXPECT_FALSE(peer.Busy());
+    EXPECT_FALSE(peer.PortCheck());
+    EXPECT_EQ(peer.NoCardCount(), 0);
+    EXPECT_EQ(peer.Result(), RV_Error);
+    EXPECT_EQ(platform.bus.open_count, 0) << "a port was left open";
+    if (!platform.views.empty() && platform.LastView().shown_modal) {
+      EXPECT_TRUE(platform.LastView().destroyed) << "a window was left on the screen";
+    }
+  }
+
+  std::vector<Bytes>& Written() { return platform.bus.Line(1).written; }
+
+  FakePlatform platform;
+  ScriptedTerminal terminal{platform.bus, 1};
+  std::unique_ptr<clsApplication> app = std::make_unique<clsApplication>(platform);
+  clsApplicationTestPeer peer{*app};
+};
 
 // The commands written, one letter each: S RESYNCH, R RESET CT, Q REQUEST ICC, F SELECT FILE,
 // B READ BINARY, E EJECT ICC.
@@ -50,6 +136,7 @@ void PrintTo(const ReadCase& c, std::ostream* os) {
 }
 
 const TerminalReply kWtx = RawBlock(t1::MakeBlock(0x12, t1::kPcbWtxResp, {}));
+const TerminalReply kOneByte = RawBlock(t1::MakeBlock(0x12, 0x00, Bytes{0x90}));
 constexpr char kTagged[] = "Weißmüller";
 
 // clang-format off
@@ -76,7 +163,7 @@ const ReadCase kReads[] = {
   {"GeneralErrorToEject",   {{CMD_EjectICC, {Sw(0x6E00)}}}, "SRQFBE", RV_Error, kTagged},
   {"CardRemoved",           {{CMD_ReadBinary, {Sw(0x6501)}}}, "SRQFB", RV_CardRemovedDuringReading, ""},
   {"WrongOffset",           {{CMD_ReadBinary, {Sw(0x6B00)}}}, "SRQFB", RV_Error, ""},
-  {"AnswerWithoutSw2",      {{CMD_ResetCT, {Reply({0x90})}}}, "SR", RV_Error, ""},
+  {"AnswerWithoutSw2",      {{CMD_ResetCT, {kOneByte}}}, "SR", RV_Error, ""},
   {"SilentTerminal",        {}, "S", RV_NoReaderResponding, nullptr, 5, std::nullopt,
                             milliseconds(0), milliseconds(800)},
   {"Cancelled",             {{CMD_RequestICC, {Silence()}}}, "SRQ", RV_UserCanceled, nullptr, 5,
@@ -128,13 +215,11 @@ TEST_F(ApplicationTest, EachReadHasItsOwnLinkAndRecord) {
   EXPECT_NE(first, initial);
   EXPECT_NE(app->KVKData(), first);
   EXPECT_EQ(first->Get(KVKField::FamilienName), kTagged) << "the host's record stays valid";
-  const std::vector<Bytes> read = {kResynch, kResetCt0,    kRequestIcc1,
-                                   kSelect0, kReadBinary1, kEject0};
-  std::vector<Bytes> twice = read;
-  twice.insert(twice.end(), read.begin(), read.end());
-  EXPECT_EQ(Written(), twice) << "both reads start at N(S) 0";
+  ASSERT_EQ(Written().size(), 12u);
+  EXPECT_EQ(Written()[1], (Bytes{0x12, 0x00, 0x05, 0x20, 0x11, 0x00, 0x00, 0x00, 0x26}));
+  EXPECT_TRUE(std::equal(Written().begin(), Written().begin() + 6, Written().begin() + 6))
+      << "both reads write the same blocks: a new link starts at N(S) 0";
   EXPECT_EQ(platform.LastView().titles, Texts{"KVK Kartenlesegerät an Port 1"});
-  EXPECT_TRUE(platform.LastView().cancel_states.empty());
   ExpectIdle();
 }
 
@@ -215,9 +300,7 @@ TEST_F(ApplicationTest, NewObjectHasDefaultsAndDestroyingOneClosesItsPortAndStop
   auto fresh = std::make_unique<clsApplication>(platform);
   EXPECT_EQ(fresh->WaitingTime(), 5);
   EXPECT_EQ(fresh->CommPort(), 0);
-  ASSERT_NE(fresh->KVKData(), nullptr);
-  EXPECT_EQ(fresh->KVKData()->Get(KVKField::FamilienName), "");
-
+  EXPECT_NE(fresh->KVKData(), nullptr);
   clsApplicationTestPeer fresh_peer(*fresh);
   fresh_peer.Link().COMM().SetCommPort(1);
   fresh_peer.Link().COMM().SetPortOpen(true);
@@ -226,20 +309,6 @@ TEST_F(ApplicationTest, NewObjectHasDefaultsAndDestroyingOneClosesItsPortAndStop
   EXPECT_EQ(platform.bus.open_count, 0);
   EXPECT_EQ(platform.loop.PendingTimers(), 0u);
   EXPECT_TRUE(platform.LastView().destroyed);
-}
-
-TEST_F(ApplicationTest, LogLineHasEightTabSeparatedFields) {
-  platform.date = "2026-12-06";
-  platform.time = "3:15:02 AM";
-  peer.LogError(AutomationError(8010, "qzCardReader.Serial", "Port not available"), "GetIt",
-                "Module: frmUI");
-  peer.LogError(AutomationError(-42, "", ""), "ReadCard", "");
-  EXPECT_EQ(platform.log_lines,
-            (Texts{"2026-12-06\t3:15:02 AM\tModule : ClsApplication\tMethod : GetIt\tComment : "
-                   "Module: frmUI\tErrNo : 8010\tErrDesc. : Port not available\tErrSource : "
-                   "qzCardReader.Serial\r\n",
-                   "2026-12-06\t3:15:02 AM\tModule : ClsApplication\tMethod : ReadCard\tComment : "
-                   "\tErrNo : -42\tErrDesc. : \tErrSource : \r\n"}));
 }
 
 // GetCardPort listens 300 ms on each port that opens, sleeping in the loop meanwhile.
@@ -259,28 +328,134 @@ TEST_F(ApplicationTest, PortSearchFindsTheSecondPortAfterTwoListeningPeriods) {
   EXPECT_EQ(platform.loop.Now(), milliseconds(600)) << "300 ms per port, also when answered";
   EXPECT_EQ(platform.loop.Pumps(), 0u);
   EXPECT_EQ(nested, (std::vector<std::int32_t>{0, RV_Error}));
-  EXPECT_EQ(Written(), std::vector<Bytes>{kResynch});
-  EXPECT_EQ(platform.bus.Line(2).written, std::vector<Bytes>{kResynch});
+  EXPECT_EQ(Letters(terminal.received), "S");
+  EXPECT_EQ(Letters(second.received), "S") << "the search only listens after the RESYNCH";
   EXPECT_EQ(platform.bus.Line(3).opens, 0);
   EXPECT_EQ(app->CommPort(), 7);
   EXPECT_EQ(app->KVKData(), record);
-  EXPECT_EQ(platform.views.size(), 1u);
   EXPECT_FALSE(peer.PortCheck());
   EXPECT_EQ(platform.bus.open_count, 0);
 }
 
-TEST_F(ApplicationTest, PortSearchSkipsPortsThatFailToOpen) {
+TEST_F(ApplicationTest, PortSearchSkipsPortsThatFailToOpenAndEndsAtTheLastPort) {
   platform.bus.Line(1).open_error = kErrPortNotAvailable;
   platform.bus.Line(2).open_error = kErrCannotSetLine;
   ScriptedTerminal third(platform.bus, 3);
   EXPECT_EQ(app->GetCardPort(), 3);
-  EXPECT_EQ(platform.loop.Now(), milliseconds(300)) << "only COM3 was listened to";
-
   third.resynch_delay.reset();
-  EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist: the search ends there";
-  EXPECT_EQ(platform.loop.Now(), milliseconds(600));
+  EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist";
+  EXPECT_EQ(platform.loop.Now(), milliseconds(600)) << "only COM3 was listened to, twice";
   EXPECT_EQ(platform.bus.open_count, 0);
 }
 
+// Keyboard reads.
+
+bool Empty(const clsKVKData& record) {
+  for (std::size_t f = 0; f < kKVKFieldCount; ++f) {
+    if (!record.Get(static_cast<KVKField>(f)).empty()) return false;
+  }
+  return true;
+}
+
+TEST_F(ApplicationTest, KeyboardReadCopiesFifteenFieldsAsDelivered) {
+  for (std::size_t f = 0; f < kKVKFieldCount; ++f) {
+    platform.keyboard.fields[static_cast<KVKField>(f)] = " " + std::string(kKVKFieldNames[f]) + "{";
+  }
+  app->WaitingTime(12);
+  EXPECT_EQ(app->ReadCard(CRT_Tastatur), RV_ReadSuccessful);
+
+  ASSERT_NE(app->KVKData(), nullptr);
+  for (std::size_t f = 0; f < kKVKFieldCount; ++f) {
+    const auto field = static_cast<KVKField>(f);
+    const bool absent = field == KVKField::KrankenKassenNummer || field == KVKField::Checksum;
+    EXPECT_EQ(app->KVKData()->Get(field), absent ? "" : " " + std::string(kKVKFieldNames[f]) + "{");
+  }
+  const FakeViewRecord& view = platform.LastView();
+  EXPECT_EQ(view.titles, Texts{"KVK Kartenlesegerät an Tastatur"});
+  EXPECT_EQ(view.messages, Texts{"Bitte warten, bis Karte eingelesen wurde"});
+  EXPECT_EQ(view.cancel_states, std::vector<bool>{false}) << "a keyboard read cannot be cancelled";
+  EXPECT_EQ(platform.keyboard_timeouts, std::vector<std::int32_t>{12000});
+  EXPECT_EQ(platform.keyboards_alive, 0);
+  EXPECT_TRUE(platform.log_lines.empty());
+  ExpectIdle();
+}
+
+// Reads that end with an empty record and no error, one after another on one object.
+TEST_F(ApplicationTest, KeyboardReadWithoutRecord) {
+  auto read = [&](enmReturnValue expected) {
+    EXPECT_EQ(app->ReadCard(CRT_Tastatur), expected);
+    ASSERT_NE(app->KVKData(), nullptr);
+    EXPECT_TRUE(Empty(*app->KVKData()));
+    EXPECT_TRUE(platform.log_lines.empty());
+    ExpectIdle();
+  };
+  platform.keyboard.result = false;
+  platform.keyboard.cherry_errors = {{-42, "Karte nicht lesbar"}};
+  read(RV_NoCardInserted);
+  platform.keyboard.cherry_errors.clear();
+  read(RV_Error);  // the unreadable card belonged to the read before
+
+  platform.keyboard.result = true;
+  platform.on_show = [](FakeViewRecord& v) { v.RequestClose(UnloadMode::kUserClose); };
+  read(RV_Error);
+  EXPECT_EQ(platform.keyboards_created, 2) << "none once the window had gone";
+  EXPECT_EQ(platform.loop.PendingTimers(), 0u);
+}
+
+// Reports of the keyboard reader and failures around it: logged where they happened, then
+// raised to the host. A report of the reader is logged twice on purpose: by its handler, and
+// by ReadCard, which the handler's error ends.
+TEST_F(ApplicationTest, KeyboardErrorsAreLoggedThenRaised) {
+  struct Case {
+    std::function<void()> script;
+    std::int32_t number;
+    const char* source;
+    const char* description;
+    std::size_t lines;
+    const char* first_line;  // from "Method" on
+  };
+  const Case cases[] = {
+      {[&] {
+         platform.keyboard.cherry_errors = {{7, "X"}};
+       },
+       ERR_InCherry, "mKeyboard_CherryError", "Error is trapped in KbdBridge7 X", 2,
+       "Method : mKeyboard_CherryError\tComment : None\tErrNo : 7\tErrDesc. : XNo:7"
+       "\tErrSource : CherryError\r\n"},
+      {[&] { platform.keyboard.report_error = true; }, ERR_InCherry, "mKeyboard_Error",
+       "Error is trapped in KbdBridge", 2,
+       "Method : ReadKVK\tComment : Module: clsReader\tErrNo : 1004\tErrDesc. : Reader jammed"
+       "\tErrSource : KbdBridge\r\n"},
+      // The log keeps the original 339; the host gets the missing driver.
+      {[&] { platform.keyboard_installed = false; }, ERR_NoCherryDriver, "ReadCard",
+       "No Cherry Driver installed", 1, "Method : ReadCard\tComment : None\tErrNo : 339\t"},
+      {[&] { platform.keyboard.fail_number = 1005; }, 1005, "KbdBridge", "ReadKVK failed", 1,
+       "Method : ReadCard\tComment : None\tErrNo : 1005\t"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    platform.keyboard = {};
+    platform.keyboard_installed = true;
+    platform.log_lines.clear();
+    c.script();
+    const AutomationError err = Raised([&] { app->ReadCard(CRT_Tastatur); });
+    EXPECT_EQ(err.Number(), c.number);
+    EXPECT_EQ(err.Source(), c.source);
+    EXPECT_EQ(err.Description(), c.description);
+    ASSERT_EQ(platform.log_lines.size(), c.lines);
+    EXPECT_NE(platform.log_lines.front().find("\t" + std::string(c.first_line)), std::string::npos)
+        << platform.log_lines.front();
+    EXPECT_NE(platform.log_lines.back().find("\tMethod : ReadCard\tComment : None\t"),
+              std::string::npos);
+    ASSERT_NE(app->KVKData(), nullptr);
+    EXPECT_TRUE(Empty(*app->KVKData()));
+    EXPECT_EQ(platform.keyboards_alive, 0);
+    ExpectIdle();
+  }
+  platform.keyboard = {};
+  platform.keyboard.result = false;
+  EXPECT_EQ(app->ReadCard(CRT_Tastatur), RV_Error) << "the last read's error is forgotten";
+}
+
 }  // namespace
-}  // namespace qz::testing
+}  // namespace testing
+}  // namespace qz
