@@ -65,7 +65,7 @@ Subprocess::Subprocess(std::vector<std::string> argv,
 }
 
 Subprocess::~Subprocess() {
-  if (!reaped_) {
+  if (!reaped_ && pid_ > 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, &status_, 0);
   }
