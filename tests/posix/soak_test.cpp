@@ -70,7 +70,7 @@ TEST(Soak, ManyReadsOnOneObjectLeaveNothingBehind) {
   std::map<int, int> results;
   int errors = 0;
   long fds_after_warm_up = 0, fds_at_end = 0;
-  long rss_after_warm_up = 0;
+  [[maybe_unused]] long rss_after_warm_up = 0;
   const int saved_stderr = dup(2);  // the progress texts of a thousand reads would bury a failure
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   dup2(null, 2);
@@ -119,7 +119,8 @@ TEST(Soak, ManyReadsOnOneObjectLeaveNothingBehind) {
   EXPECT_EQ(errors, missing_reads);
   EXPECT_EQ(LogLinesWith(missing) - log_before, missing_reads);  // a line per raised error only
   EXPECT_EQ(fds_at_end, fds_after_warm_up);
-#ifndef __SANITIZE_ADDRESS__  // which keeps freed memory in quarantine; its leak check stands in
+  // AddressSanitizer keeps freed memory in quarantine; there its leak check stands in.
+#ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(ResidentKiB() - rss_after_warm_up, 4096);
 #endif
   unsetenv("QZCARDREADER_PORTS");
