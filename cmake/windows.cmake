@@ -75,12 +75,15 @@ if(QZ_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   target_link_options(qz_win_tests PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
 
-# A host that follows a per-user registration by hand (Wine's COM ignores HKCU classes).
+# Helpers of the Wine tests: a host that follows a per-user registration by hand (Wine's COM
+# ignores HKCU classes), and a program that reports the script host's handle count.
 if(QZ_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
-  add_executable(qz_registered_host ${PROJECT_SOURCE_DIR}/tests/wine/registered_host/registered_host_win.cpp)
-  target_compile_definitions(qz_registered_host PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
-    NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-  target_compile_options(qz_registered_host PRIVATE ${QZ_WARNINGS})
-  target_link_libraries(qz_registered_host PRIVATE ole32 oleaut32 uuid advapi32)
-  target_link_options(qz_registered_host PRIVATE -static -static-libgcc -static-libstdc++)
+  foreach(helper registered_host handle_count)
+    add_executable(qz_${helper} ${PROJECT_SOURCE_DIR}/tests/wine/${helper}/${helper}_win.cpp)
+    target_compile_definitions(qz_${helper} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+      NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+    target_compile_options(qz_${helper} PRIVATE ${QZ_WARNINGS})
+    target_link_libraries(qz_${helper} PRIVATE ole32 oleaut32 uuid advapi32 ntdll)
+    target_link_options(qz_${helper} PRIVATE -static -static-libgcc -static-libstdc++)
+  endforeach()
 endif()

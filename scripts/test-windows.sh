@@ -35,6 +35,35 @@ fail() {  # name, reason, [log]
   if [[ -n ${3:-} && -f $3 ]]; then sed 's/^/    /' "$3" | tail -30; fi
   failed=$((failed + 1))
 }
+summary() {
+  echo "Windows build and tests took $((SECONDS - started)) s"
+  echo "$passed passed, $failed failed"
+}
+restart_wine() {
+  wineserver -k >/dev/null 2>&1
+  wineserver -w
+}
+headless() {  # on|off: the null display driver, or a real one
+  if [[ $1 == on ]]; then
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
+  else
+    wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f
+  fi >/dev/null 2>&1
+  restart_wine
+}
+# verdicts PREFIX LOG PASSED FAILED: a program's own verdicts, one a line beginning with PASSED or
+# FAILED; false when there were none.
+verdicts() {
+  local line none=1
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case $line in
+      "$3"*) pass "$1: ${line#"$3"}"; none=0 ;;
+      "$4"*) fail "$1: ${line#"$4"}" ""; none=0 ;;
+    esac
+  done <"$2"
+  return $none
+}
 
 # --- simulated terminals on COM1, COM2, ... ----------------------------------------------------
 term_pids=()
@@ -61,8 +90,7 @@ start_terminals() {
   for ((m = n + 1; m <= 8; m++)); do printf '"COM%d"=-\n' "$m" >>"$reg"; done
   (cd "$out" && wine regedit /s ports.reg) >/dev/null 2>&1
   # Wine reads the port mappings when its server starts.
-  wineserver -k
-  wineserver -w
+  restart_wine
 }
 stop_terminals() {
   local pid fd
@@ -85,6 +113,25 @@ prepare_scripts() {
   done
 }
 
+log_of() { echo "$out/logs/$(echo "$1" | tr -cs 'A-Za-z0-9' '_' | sed 's/_$//').log"; }
+
+# host_run LOG PORTS SCRIPT [ARGS...]: one cscript run against terminals on COM1... ("-": none);
+# its exit status.
+host_run() {
+  local log=$1 ports=$2 rc
+  shift 2
+  if [[ $ports != - ]] && ! start_terminals "$ports"; then
+    stop_terminals
+    { echo "the simulated terminal did not start"; cat "$out/logs/ctsim.log"; } >"$log"
+    return 125
+  fi
+  # Wine's own messages (and a wineserver's dump when it is stopped) go to a file of their own.
+  (cd "$out/vbs" && timeout 300 wine cscript //nologo "$@") >"$log" 2>"${log%.log}.stderr"
+  rc=$?
+  stop_terminals
+  return $rc
+}
+
 # A script passes when it exits 0 and says so last: an error that stops cscript early under Wine
 # also exits 0, silently.
 judge() {  # name, exit status, log
@@ -94,22 +141,12 @@ judge() {  # name, exit status, log
     fail "$1" "(exit status $2)" "$3"
   fi
 }
-
-# run_vbs NAME PORTS SCRIPT [ARGS...]: one VBScript host run against terminals on COM1...
-run_vbs() {
-  local name=$1 ports=$2 log rc
-  log=$out/logs/$(echo "$name" | tr -cs 'A-Za-z0-9' '_' | sed 's/_$//').log
-  shift 2
-  if [[ $ports != - ]] && ! start_terminals "$ports"; then
-    stop_terminals
-    fail "$name" "(the simulated terminal did not start)" "$out/logs/ctsim.log"
-    return
-  fi
-  # Wine's own messages (and a wineserver's dump when it is stopped) go to a file of their own.
-  (cd "$out/vbs" && timeout 300 wine cscript //nologo "$@") >"$log" 2>"${log%.log}.stderr"
-  rc=$?
-  stop_terminals
-  judge "$name" "$rc" "$log"
+run_vbs() {  # NAME PORTS SCRIPT [ARGS...]
+  local name=$1 log
+  log=$(log_of "$name")
+  shift
+  host_run "$log" "$@"
+  judge "$name" $? "$log"
 }
 
 # --- the reader window, run under xvfb-run by the main part ------------------------------------
@@ -141,40 +178,27 @@ click_cancel() {
 }
 
 window_tests() {
-  local log cs wid rc
+  local log=$out/logs/window_cancel.log cs wid rc shot="window: screenshot during a read"
   mkdir -p "$out/artifacts"
-  # A real display driver now, instead of the headless one.
-  wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
-  wineserver -k
-  wineserver -w
-
+  headless off
   # A read that waits for a card long enough to be looked at, then cancelled with the mouse.
-  log=$out/logs/window_cancel.log
-  if ! start_terminals "no-card --answer-delay 400"; then
-    fail "window: screenshot during a read" "(the simulated terminal did not start)"
-    fail "window: cancel with Abbruch" "(the simulated terminal did not start)"
-    return
-  fi
-  (cd "$out/vbs" && timeout 300 wine cscript //nologo read_card.vbs 4 nothing 300) >"$log" 2>"${log%.log}.stderr" &
+  host_run "$log" "no-card --answer-delay 400" read_card.vbs 4 nothing 300 &
   cs=$!
   if wid=$(find_reader_window); then
     # Let the dialogue reach "Bitte Karte einführen..." (the first REQUEST ICC answer).
     sleep 1.5
-    xdotool getwindowgeometry "$wid" >>"$log" 2>&1
-    if import -window root "$out/artifacts/reader_window.png" 2>>"$log"; then
-      pass "window: screenshot during a read (${out#"$root"/}/artifacts/reader_window.png)"
+    if import -window root "$out/artifacts/reader_window.png" 2>>"${log%.log}.xdotool"; then
+      pass "$shot (${out#"$root"/}/artifacts/reader_window.png)"
     else
-      fail "window: screenshot during a read" "(import failed)" "$log"
+      fail "$shot" "(import failed)" "${log%.log}.xdotool"
     fi
-    click_cancel "$wid" >>"$log" 2>&1
+    click_cancel "$wid" >>"${log%.log}.xdotool" 2>&1
   else
-    fail "window: screenshot during a read" "(no reader window appeared)" "$log"
+    fail "$shot" "(no reader window appeared)" "$log"
   fi
   wait "$cs"
   rc=$?
-  stop_terminals
   judge "window: cancel with Abbruch returns RV_UserCanceled" "$rc" "$log"
-
   # A whole read with the window drawn for real.
   run_vbs "window: read with the window shown" "tagged" read_card.vbs 0 tagged
 }
@@ -198,7 +222,7 @@ if build mingw "$build64"; then
   pass "build qzCardReader.dll (mingw)"
 else
   fail "build qzCardReader.dll (mingw)" "" "$out/logs/build-mingw.txt"
-  echo "$passed passed, $failed failed"
+  summary
   exit 1
 fi
 # Nothing here runs the i686 build, so it is made beside the Wine tests, which mostly wait on
@@ -218,18 +242,15 @@ if [[ ! -x $CTSIM ]]; then
 fi
 if [[ ! -x $CTSIM ]]; then
   fail "build ctsim" "" "$out/logs/build-ctsim.txt"
-  echo "$passed passed, $failed failed"
+  summary
   exit 1
 fi
 
 # --- a fresh Wine prefix, headless --------------------------------------------------------------
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
+restart_wine
 rm -rf "$WINEPREFIX"
 wineboot -i >"$out/logs/wineboot.txt" 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
-wineserver -w
-
+headless on
 cp "$build64/qzCardReader.dll" "$out/bin/"
 rm -f "$out/bin/qzCardReader.err"
 
@@ -239,54 +260,38 @@ rm -f "$out/bin/qzCardReader.err"
 per_user() {  # name, log, command...
   local name=$1 log=$out/logs/$2
   shift 2
-  if (cd "$out/bin" && "$@") >"$log" 2>&1; then pass "$name"; else fail "$name" "" "$log"; fi
+  if (cd "$out/bin" && bash -c "$*") >"$log" 2>&1; then pass "$name"; else fail "$name" "" "$log"; fi
 }
 if [[ -f $build64/qz_registered_host.exe ]]; then
   cp "$build64/qz_registered_host.exe" "$out/bin/registered_host.exe"
   per_user "regsvr32 /n /i:nonsense refuses and registers nothing" user-bad.log \
-    bash -c '! wine regsvr32 /s /n /i:nonsense qzCardReader.dll && wine registered_host.exe unregistered'
+    '! wine regsvr32 /s /n /i:nonsense qzCardReader.dll && wine registered_host.exe unregistered'
   per_user "regsvr32 /n /i:user: classes and ProgIDs under HKCU only, object created from them" \
-    user-register.log bash -c 'wine regsvr32 /s /n /i:user qzCardReader.dll && wine registered_host.exe user-registered'
+    user-register.log 'wine regsvr32 /s /n /i:user qzCardReader.dll && wine registered_host.exe user-registered'
   per_user "regsvr32 /u /n /i:user removes the user's classes and the type library" \
-    user-unregister.log bash -c 'wine regsvr32 /s /u /n /i:user qzCardReader.dll && wine registered_host.exe unregistered'
+    user-unregister.log 'wine regsvr32 /s /u /n /i:user qzCardReader.dll && wine registered_host.exe unregistered'
 else
   fail "per-user registration" "(registered_host.exe was not built)"
 fi
-if (cd "$out/bin" && wine regsvr32 /s qzCardReader.dll) >"$out/logs/regsvr32.log" 2>&1 &&
-  wine reg query 'HKCR\qzCardReader.clsKVKData\Clsid' >>"$out/logs/regsvr32.log" 2>&1 &&
-  wine reg query 'HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}\1.0' \
-    >>"$out/logs/regsvr32.log" 2>&1; then
-  pass "regsvr32 qzCardReader.dll"
-else
-  fail "regsvr32 qzCardReader.dll" "" "$out/logs/regsvr32.log"
-fi
+per_user "regsvr32 qzCardReader.dll" regsvr32.log 'wine regsvr32 /s qzCardReader.dll &&
+  wine reg query "HKCR\qzCardReader.clsKVKData\Clsid" &&
+  wine reg query "HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}\1.0"'
 
 # --- the Windows platform layer on its own (event loop, window, serial port, COM edge) ----------
-platform_tests=$build64/qz_win_tests.exe
-if [[ -f $platform_tests ]]; then
-  timeout 300 wine "$platform_tests" >"$out/logs/platform.log" 2>"$out/logs/platform.stderr"
-  rc=$?
-  while IFS= read -r line; do
-    line=${line%$'\r'}
-    case $line in
-      "PASS "*) pass "platform: ${line#PASS }" ;;
-      "FAIL "*) fail "platform: ${line#FAIL }" "" ;;
-    esac
-  done <"$out/logs/platform.log"
-  if [[ $rc -ne 0 ]] && ! grep -q "^FAIL " "$out/logs/platform.log"; then
-    fail "platform tests" "(exit status $rc)" "$out/logs/platform.log"
-  fi
-  grep -v "^PASS \|^FAIL " "$out/logs/platform.log" | sed 's/^/    /'
-else
-  fail "platform tests" "(qz_win_tests.exe was not built)"
-fi
+log=$out/logs/platform.log
+timeout 300 wine "$build64/qz_win_tests.exe" >"$log" 2>"${log%.log}.stderr"
+rc=$?
+verdicts platform "$log" "PASS " "FAIL "
+if [[ $rc -ne 0 ]] && ! grep -q "^FAIL " "$log"; then fail "platform tests" "(exit status $rc)" "$log"; fi
+grep -v "^PASS \|^FAIL " "$log" | sed 's/^/    /'
 
 # --- VBScript hosts -----------------------------------------------------------------------------
 prepare_scripts
+cp "$build64/qz_handle_count.exe" "$out/vbs/handle_count.exe"
 run_vbs "new object: defaults" - defaults.vbs
-run_vbs "1000 objects created and released" - many_objects.vbs
-run_vbs "CommPort 0: ERR_NoPortSet, one log line" "tagged" no_port_set.vbs
-run_vbs "missing port: Err.Number 8002" - missing_port.vbs
+run_vbs "1000 objects created and released, no handle left" \
+  "tagged,tagged,tagged,tagged,tagged,tagged,tagged,tagged" many_objects.vbs
+run_vbs "errors: ERR_NoPortSet and 8002 raised and logged, then a read" "tagged" errors.vbs
 run_vbs "read: tagged card, seventeen fields" "tagged" read_card.vbs 0 tagged
 run_vbs "read: fixed-width card" "fixed" read_card.vbs 0 fixed
 run_vbs "read: blocks arriving in pieces" "split --pace" read_card.vbs 0 tagged
@@ -296,52 +301,42 @@ run_vbs "read: no card" "no-card" read_card.vbs 5 empty
 run_vbs "read: wrong card" "wrong-card" read_card.vbs 3 empty
 run_vbs "read: eject error keeps the record" "eject-error" read_card.vbs 2 tagged
 run_vbs "read: silent terminal" "silent" read_card.vbs 6 nothing
-run_vbs "GetCardPort finds COM2 (COM1 silent)" "silent,tagged" get_card_port.vbs
-run_vbs "a kept record survives the next read" "tagged,fixed" record_survives.vbs
+run_vbs "GetCardPort finds COM2 (COM1 silent); a kept record survives the next read" \
+  "silent,tagged,tagged,fixed" port_search.vbs
 
 # The integration guide's example as a host developer runs it: COM1, its own exit codes and lines.
-example=$root/docs/examples/read_card.vbs
-if [[ -f $example ]]; then
-  sed 's/\r*$/\r/' "$example" >"$out/vbs/example_read_card.vbs"
-  # run_example NAME PORTS WANT_EXIT WANT_LAST_LINE WANT_LINES [ARGS...]: WANT_LINES are
-  # beginnings of lines, one a line, that the output must also hold.
-  run_example() {
-    local name=$1 ports=$2 want_rc=$3 want_last=$4 want_lines=$5 log rc last want missing=""
-    shift 5
-    log=$out/logs/example_$(echo "$name" | tr -cs 'A-Za-z0-9' '_' | sed 's/_$//').log
-    if [[ $ports != - ]] && ! start_terminals "$ports"; then
-      stop_terminals
-      fail "$name" "(the simulated terminal did not start)" "$out/logs/ctsim.log"
-      return
-    fi
-    (cd "$out/vbs" && timeout 300 wine cscript //nologo example_read_card.vbs "$@") >"$log" 2>"${log%.log}.stderr"
-    rc=$?
-    stop_terminals
-    last=$(tr -d '\r' <"$log" | sed '/^$/d' | tail -1)
-    while IFS= read -r want; do
-      [[ -z $want ]] && continue
-      tr -d '\r' <"$log" | cut -c "1-${#want}" | grep -q -F -x -e "$want" || missing+=" [$want]"
-    done <<<"$want_lines"
-    if [[ $rc -eq $want_rc && $last == "$want_last"* && -z $missing ]]; then
-      pass "$name"
-    else
-      fail "$name" "(exit status $rc, last line [$last]${missing:+, missing$missing})" "$log"
-    fi
-  }
-  run_example "guide's example: reads the card on COM1, exit status 0" "tagged" 0 \
-    "Result: 0 RV_ReadSuccessful" "KrankenKassenNummer: 1234567
+# run_example NAME PORTS WANT_EXIT WANT_LAST_LINE WANT_LINES [ARGS...]: WANT_LINES are
+# beginnings of lines, one a line, that the output must also hold.
+run_example() {
+  local name=$1 ports=$2 want_rc=$3 want_last=$4 want_lines=$5 log rc last want missing=""
+  shift 5
+  log=$(log_of "example $name")
+  host_run "$log" "$ports" example_read_card.vbs "$@"
+  rc=$?
+  last=$(tr -d '\r' <"$log" | sed '/^$/d' | tail -1)
+  while IFS= read -r want; do
+    [[ -z $want ]] && continue
+    tr -d '\r' <"$log" | cut -c "1-${#want}" | grep -q -F -x -e "$want" || missing+=" [$want]"
+  done <<<"$want_lines"
+  if [[ $rc -eq $want_rc && $last == "$want_last"* && -z $missing ]]; then
+    pass "$name"
+  else
+    fail "$name" "(exit status $rc, last line [$last]${missing:+, missing$missing})" "$log"
+  fi
+}
+sed 's/\r*$/\r/' "$root/docs/examples/read_card.vbs" >"$out/vbs/example_read_card.vbs"
+run_example "guide's example: reads the card on COM1, exit status 0" "tagged" 0 \
+  "Result: 0 RV_ReadSuccessful" "KrankenKassenNummer: 1234567
 VersichertenNummer: 123456789012
 Geburtsdatum: 12031956
 PostLeitzahl: 54321
 FamilienName: Wei"
-  run_example "guide's example: no card, exit status 1" "no-card" 1 \
-    "Result: 5 RV_NoCardInserted" "" 1 2
-  run_example "guide's example: missing port, exit status 2" - 2 "Error 8002" "" 200
-fi
+run_example "guide's example: no card, exit status 1" "no-card" 1 \
+  "Result: 5 RV_NoCardInserted" "" 1 2
+run_example "guide's example: missing port, exit status 2" - 2 "Error 8002" "" 200
 
 # --- the window, on a virtual display -----------------------------------------------------------
-wineserver -k >/dev/null 2>&1
-wineserver -w
+restart_wine
 rm -f "$out/window.counts"
 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --window-tests "$CTSIM"
 if [[ -f $out/window.counts ]]; then
@@ -351,22 +346,16 @@ if [[ -f $out/window.counts ]]; then
 else
   fail "window tests" "(xvfb-run did not complete)"
 fi
-wineserver -k >/dev/null 2>&1
-wineserver -w
+restart_wine
 
 # --- unregistration removes what registration wrote --------------------------------------------
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
-if (cd "$out/bin" && wine regsvr32 /u /s qzCardReader.dll) >"$out/logs/unregister.log" 2>&1 &&
-  ! wine reg query 'HKCR\qzCardReader.clsApplication' >/dev/null 2>&1 &&
-  ! wine reg query 'HKCR\qzCardReader.clsKVKData' >/dev/null 2>&1 &&
-  ! wine reg query 'HKCR\CLSID\{3CE456A8-5E44-416B-AF4A-37C02B596C32}' >/dev/null 2>&1 &&
-  ! wine reg query 'HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}' >/dev/null 2>&1; then
-  pass "regsvr32 /u removes the classes, ProgIDs and type library"
-else
-  fail "regsvr32 /u removes the classes, ProgIDs and type library" "" "$out/logs/unregister.log"
-fi
-wineserver -k >/dev/null 2>&1
-wineserver -w
+headless on
+per_user "regsvr32 /u removes the classes, ProgIDs and type library" unregister.log \
+  'wine regsvr32 /u /s qzCardReader.dll &&
+  ! wine reg query "HKCR\qzCardReader.clsApplication" &&
+  ! wine reg query "HKCR\qzCardReader.clsKVKData" &&
+  ! wine reg query "HKCR\CLSID\{3CE456A8-5E44-416B-AF4A-37C02B596C32}" &&
+  ! wine reg query "HKCR\TypeLib\{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}"'
 
 # --- the keyboard reader against the stand-in KbdBridge.dll ------------------------------------
 # In the same prefix, as everything registered above is gone again (a new one would cost a
@@ -374,40 +363,28 @@ wineserver -w
 # goes.
 kbd_dir=$build64/kbdbridge
 if [[ -x tests/kbdbridge/run_wine_tests.sh && -f $kbd_dir/KbdBridge.dll ]]; then
-  wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
-  wineserver -k >/dev/null 2>&1
-  wineserver -w
+  headless off
   tests/kbdbridge/run_wine_tests.sh "$kbd_dir" "$build64/qzCardReader.dll" \
     >"$out/logs/keyboard.log" 2>&1
-  # Its own verdicts, one per line ("ok: ..." / "FAILED: ...").
-  while IFS= read -r line; do
-    case $line in
-      "ok: "*) pass "keyboard: ${line#ok: }" ;;
-      "FAILED: "*) fail "keyboard: ${line#FAILED: }" "" ;;
-    esac
-  done <"$out/logs/keyboard.log"
-  grep -q -E "^(ok|FAILED): " "$out/logs/keyboard.log" ||
+  verdicts keyboard "$out/logs/keyboard.log" "ok: " "FAILED: " ||
     fail "keyboard reader tests" "(no verdicts)" "$out/logs/keyboard.log"
-  wineserver -k >/dev/null 2>&1
+  restart_wine
 fi
 
 # --- the i686 build started after the x64 one, and the distributable zip that needs both --------
 if wait "$build32_pid"; then
   pass "build qzCardReader.dll (mingw32)"
   # The packaging script checks the zip's contents itself.
-  if [[ -x scripts/package-windows.sh ]]; then
-    if scripts/package-windows.sh --x64 "$build64/qzCardReader.dll" \
-      --x86 "$QZ_MINGW32_BUILD/qzCardReader.dll" --tlb "$build64/com/qzCardReader.tlb" \
-      --out "$out/dist" >"$out/logs/package.log" 2>&1; then
-      pass "package-windows.sh: the zip holds what it should ($(tail -1 "$out/logs/package.log"))"
-    else
-      fail "package-windows.sh" "" "$out/logs/package.log"
-    fi
+  if scripts/package-windows.sh --x64 "$build64/qzCardReader.dll" \
+    --x86 "$QZ_MINGW32_BUILD/qzCardReader.dll" --tlb "$build64/com/qzCardReader.tlb" \
+    --out "$out/dist" >"$out/logs/package.log" 2>&1; then
+    pass "package-windows.sh: the zip holds what it should ($(tail -1 "$out/logs/package.log"))"
+  else
+    fail "package-windows.sh" "" "$out/logs/package.log"
   fi
 else
   fail "build qzCardReader.dll (mingw32)" "" "$out/logs/build-mingw32.txt"
 fi
 
-echo "Windows build and tests took $((SECONDS - started)) s"
-echo "$passed passed, $failed failed"
+summary
 [[ $failed -eq 0 ]]

@@ -1,25 +1,12 @@
-' Shared by the Wine tests: the harness puts it in front of each test script, since Wine's
-' VBScript has no ExecuteGlobal. cscript under Wine prints nothing for an
-' unhandled error and exits 0, so every test runs with On Error Resume Next, checks Err after
-' each call and ends with WScript.Quit Failures.
+' Put in front of each test script by the harness, as Wine's VBScript has no ExecuteGlobal.
+' cscript under Wine prints nothing for an unhandled error and exits 0, so every test runs with
+' On Error Resume Next, checks Err after each call and ends with WScript.Quit Failures.
 Dim Failures
 Failures = 0
 
 Const RV_ReadSuccessful = 0
-Const RV_CardRemovedDuringReading = 1
-Const RV_Error = 2
-Const RV_WrongCard = 3
-Const RV_UserCanceled = 4
-Const RV_NoCardInserted = 5
-Const RV_NoReaderResponding = 6
 Const CRT_CommPort = 2
 Const CLSID_clsApplication = "{3CE456A8-5E44-416B-AF4A-37C02B596C32}"
-
-Dim FieldNames
-FieldNames = Array("KrankenKassenName", "KrankenKassenNummer", "VKNR", "VersichertenNummer", _
-  "VersichertenStatus", "StatusErgaenzung", "Titel", "Vorname", "NamensZusatz", "FamilienName", _
-  "Geburtsdatum", "StrassenName", "LaenderCode", "PostLeitzahl", "OrtsName", "Gueltigkeit", _
-  "Checksum")
 
 Sub Fail(what)
   Failures = Failures + 1
@@ -53,76 +40,38 @@ Sub CheckNoError(what)
 End Sub
 
 ' Card texts as the card stores them: { | } ~ stand for ae, oe, ue and sharp s. Wine's VBScript
-' has neither Replace nor ChrW; Chr takes the ANSI code page, 1252 in the test prefix.
+' has no ChrW; Chr takes the ANSI code page, 1252 in the test prefix.
 Function De(s)
-  Dim i, c, r
-  r = ""
-  For i = 1 To Len(s)
-    c = Mid(s, i, 1)
-    Select Case c
-      Case "{": c = Chr(228)
-      Case "|": c = Chr(246)
-      Case "}": c = Chr(252)
-      Case "~": c = Chr(223)
-    End Select
-    r = r & c
-  Next
-  De = r
+  De = Replace(Replace(Replace(Replace(s, "{", Chr(228)), "|", Chr(246)), "}", Chr(252)), _
+    "~", Chr(223))
 End Function
 
 ' The seventeen values of tests/data/card_tagged.bin and card_fixed.bin, in field order.
 Function ExpectedCard(name)
-  If name = "tagged" Then
-    ExpectedCard = Array("BKK M}hlental", "1234567", "12345", "123456789012", "1000", "1", _
-      "Dr.", "J}rgen", "von", "Wei~m}ller", "12031956", "Hauptstra~e 7", "D", "54321", _
-      "Gro~ Sch|ndorf", "1228", "u")
-  ElseIf name = "fixed" Then
-    ExpectedCard = Array("IKK Rh|ntal", "7654321", "54321", "987654321098", "3000", "4", "", _
-      "J|rg Friedrich", "zur", "Kr{mer-Wei~", "30111972", "Am M}hlbach 12a", "D", "98765", _
-      "Wei~enbach (Rh|n)", "0627", "-")
-  Else
-    ExpectedCard = Array("", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "")
-  End If
+  ExpectedCard = ";;;;;;;;;;;;;;;;"
+  If name = "tagged" Then ExpectedCard = De("BKK M}hlental;1234567;12345;123456789012;1000;1;" & _
+    "Dr.;J}rgen;von;Wei~m}ller;12031956;Hauptstra~e 7;D;54321;Gro~ Sch|ndorf;1228;u")
+  If name = "fixed" Then ExpectedCard = De("IKK Rh|ntal;7654321;54321;987654321098;3000;4;;" & _
+    "J|rg Friedrich;zur;Kr{mer-Wei~;30111972;Am M}hlbach 12a;D;98765;Wei~enbach (Rh|n);0627;-")
 End Function
 
-' Property i of a record, called early-bound by name through IDispatch.
-Function FieldOf(record, i)
-  Select Case i
-    Case 0: FieldOf = record.KrankenKassenName
-    Case 1: FieldOf = record.KrankenKassenNummer
-    Case 2: FieldOf = record.VKNR
-    Case 3: FieldOf = record.VersichertenNummer
-    Case 4: FieldOf = record.VersichertenStatus
-    Case 5: FieldOf = record.StatusErgaenzung
-    Case 6: FieldOf = record.Titel
-    Case 7: FieldOf = record.Vorname
-    Case 8: FieldOf = record.NamensZusatz
-    Case 9: FieldOf = record.FamilienName
-    Case 10: FieldOf = record.Geburtsdatum
-    Case 11: FieldOf = record.StrassenName
-    Case 12: FieldOf = record.LaenderCode
-    Case 13: FieldOf = record.PostLeitzahl
-    Case 14: FieldOf = record.OrtsName
-    Case 15: FieldOf = record.Gueltigkeit
-    Case 16: FieldOf = record.Checksum
-  End Select
-End Function
-
-' Compares all seventeen properties of a record with a test card ("tagged", "fixed", "empty").
-Sub CheckRecord(record, card, what)
-  Dim expected, i, value
+' Compares all seventeen properties of a record, each called by name, with a test card
+' ("tagged", "fixed", "empty").
+Sub CheckRecord(r, card, what)
+  Dim text
   CheckNoError "before checking " & what
   On Error Resume Next
-  If record Is Nothing Then
+  If r Is Nothing Then
     Fail what & ": the record is Nothing"
     Exit Sub
   End If
-  expected = ExpectedCard(card)
-  For i = 0 To 16
-    value = FieldOf(record, i)
-    CheckNoError what & "." & FieldNames(i)
-    CheckEqual value, De(expected(i)), what & "." & FieldNames(i)
-  Next
+  text = r.KrankenKassenName & ";" & r.KrankenKassenNummer & ";" & r.VKNR & ";" & _
+    r.VersichertenNummer & ";" & r.VersichertenStatus & ";" & r.StatusErgaenzung & ";" & _
+    r.Titel & ";" & r.Vorname & ";" & r.NamensZusatz & ";" & r.FamilienName & ";" & _
+    r.Geburtsdatum & ";" & r.StrassenName & ";" & r.LaenderCode & ";" & r.PostLeitzahl & ";" & _
+    r.OrtsName & ";" & r.Gueltigkeit & ";" & r.Checksum
+  CheckNoError what
+  CheckEqual text, ExpectedCard(card), what
 End Sub
 
 Function NewReader()

@@ -15,141 +15,113 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <optional>
 #include <string>
 
 namespace {
 
 const wchar_t kLibId[] = L"{DAF65882-0C3E-45A7-A21F-59F20DCC76DC}";
-const GUID kLibGuid = {
-    0xdaf65882, 0x0c3e, 0x45a7, {0xa2, 0x1f, 0x59, 0xf2, 0x0d, 0xcc, 0x76, 0xdc}};
-
-struct Class {
-  const wchar_t* prog_id;
-  const wchar_t* clsid;
-};
-const Class kClasses[] = {
+const struct {
+  std::wstring prog_id, clsid;
+} kClasses[] = {
     {L"qzCardReader.clsApplication", L"{3CE456A8-5E44-416B-AF4A-37C02B596C32}"},
     {L"qzCardReader.clsKVKData", L"{EF2D9F80-D85B-4B33-8611-193B4DCAB04C}"},
 };
 
 int g_failures = 0;
-
 void Fail(const std::wstring& what) {
   ++g_failures;
   std::printf("  not as expected: %ls\n", what.c_str());
 }
 
-std::wstring Classes(const std::wstring& key) {
-  return L"Software\\Classes\\" + key;
-}
-
 bool KeyExists(HKEY hive, const std::wstring& key) {
   HKEY k = nullptr;
-  if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(hive, (L"Software\\Classes\\" + key).c_str(), 0, KEY_READ, &k) != 0)
+    return false;
   RegCloseKey(k);
   return true;
 }
 
-// A REG_SZ value; name null is the key's default value.
-std::optional<std::wstring> Text(HKEY hive, const std::wstring& key, const wchar_t* name) {
-  wchar_t buf[1024];
+// A REG_SZ value under HKCU\Software\Classes; name null is the key's default value.
+std::wstring UserText(const std::wstring& key, const wchar_t* name) {
+  wchar_t buf[1024] = {};
   DWORD size = sizeof buf;
-  if (RegGetValueW(hive, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buf, &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  return std::wstring(buf);
+  RegGetValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + key).c_str(), name, RRF_RT_REG_SZ,
+               nullptr, buf, &size);
+  return buf;
 }
 
-void CheckText(HKEY hive, const std::wstring& key, const wchar_t* name, const std::wstring& want) {
-  const auto got = Text(hive, key, name);
-  const std::wstring where = key + (name != nullptr ? std::wstring(L" ") + name : L"");
-  if (!got)
-    Fail(L"HKCU\\" + where + L" is missing");
-  else if (_wcsicmp(got->c_str(), want.c_str()) != 0)
-    Fail(L"HKCU\\" + where + L" is [" + *got + L"], expected [" + want + L"]");
+void CheckText(const std::wstring& key, const wchar_t* name, const std::wstring& want) {
+  const std::wstring got = UserText(key, name);
+  if (_wcsicmp(got.c_str(), want.c_str()) != 0)
+    Fail(L"HKCU classes " + key + L" " + (name ? name : L"") + L": [" + got + L"], expected [" +
+         want + L"]");
 }
 
 bool TypeLibRegistered() {
   ITypeLib* lib = nullptr;
-  if (FAILED(LoadRegTypeLib(kLibGuid, 1, 0, 0x0409, &lib))) return false;
+  const GUID guid = {0xdaf65882, 0x0c3e, 0x45a7, {0xa2, 0x1f, 0x59, 0xf2, 0x0d, 0xcc, 0x76, 0xdc}};
+  if (FAILED(LoadRegTypeLib(guid, 1, 0, 0x0409, &lib))) return false;
   lib->Release();
   return true;
 }
 
-// Loads the server named by the registration and reads WaitingTime of a new object by name,
-// through IDispatch as a script host would.
-void CreateThroughRegistration(const std::wstring& dll, const std::wstring& clsid_text) {
-  HMODULE module = LoadLibraryW(dll.c_str());
-  if (module == nullptr) return Fail(L"the registered server " + dll + L" does not load");
+// Loads the registered server, creates the object through its class factory and reads
+// WaitingTime by name, as a script host would.
+bool CreatesWorkingObject(const std::wstring& dll, const std::wstring& clsid_text) {
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  // Through void* as FARPROC's own type differs from every real entry point's.
-  auto get_class_object = reinterpret_cast<GetClassObject>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  HMODULE module = LoadLibraryW(dll.c_str());
+  // Through void*, as FARPROC's own type differs from every real entry point's.
+  auto get_class_object = module ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(
+                                       GetProcAddress(module, "DllGetClassObject")))
+                                 : nullptr;
   CLSID clsid;
   IClassFactory* factory = nullptr;
   IDispatch* object = nullptr;
-  if (get_class_object == nullptr) {
-    Fail(L"the registered server has no DllGetClassObject");
-  } else if (FAILED(CLSIDFromString(clsid_text.c_str(), &clsid)) ||
-             FAILED(
-                 get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
-    Fail(L"no class object for the registered CLSID " + clsid_text);
-  } else if (FAILED(factory->CreateInstance(nullptr, IID_IDispatch,
-                                            reinterpret_cast<void**>(&object)))) {
-    Fail(L"the class object creates no object");
-  } else {
-    LPOLESTR name = const_cast<LPOLESTR>(L"WaitingTime");
-    DISPID id = 0;
-    DISPPARAMS none = {};
-    VARIANT result;
-    VariantInit(&result);
-    if (FAILED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) ||
-        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                              &result, nullptr, nullptr)) ||
-        FAILED(VariantChangeType(&result, &result, 0, VT_I4)) || result.lVal != 5) {
-      Fail(L"WaitingTime of the created object cannot be read by name or is not 5");
-    }
-    VariantClear(&result);
-  }
-  if (object != nullptr) object->Release();
-  if (factory != nullptr) factory->Release();
+  LPOLESTR name = const_cast<LPOLESTR>(L"WaitingTime");
+  DISPID id = 0;
+  DISPPARAMS none = {};
+  VARIANT result;
+  VariantInit(&result);
+  const bool ok =
+      get_class_object && SUCCEEDED(CLSIDFromString(clsid_text.c_str(), &clsid)) &&
+      SUCCEEDED(get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
+      SUCCEEDED(
+          factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object))) &&
+      SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) &&
+      SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                               &result, nullptr, nullptr)) &&
+      SUCCEEDED(VariantChangeType(&result, &result, 0, VT_I4)) && result.lVal == 5;
+  VariantClear(&result);
+  if (object) object->Release();
+  if (factory) factory->Release();
+  return ok;
 }
 
 void CheckUserRegistered() {
-  std::wstring server;
-  for (const Class& c : kClasses) {
-    const std::wstring clsid_key = Classes(std::wstring(L"CLSID\\") + c.clsid);
-    CheckText(HKEY_CURRENT_USER, Classes(c.prog_id) + L"\\Clsid", nullptr, c.clsid);
-    CheckText(HKEY_CURRENT_USER, clsid_key + L"\\ProgID", nullptr, c.prog_id);
-    CheckText(HKEY_CURRENT_USER, clsid_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-    CheckText(HKEY_CURRENT_USER, clsid_key + L"\\TypeLib", nullptr, kLibId);
-    const auto path = Text(HKEY_CURRENT_USER, clsid_key + L"\\InprocServer32", nullptr);
-    if (!path) {
-      Fail(L"HKCU\\" + clsid_key + L"\\InprocServer32 has no server path");
-    } else if (server.empty()) {
-      server = *path;
-    } else if (_wcsicmp(path->c_str(), server.c_str()) != 0) {
-      Fail(std::wstring(c.prog_id) + L" names another server: " + *path);
-    }
-    if (KeyExists(HKEY_LOCAL_MACHINE, Classes(c.prog_id)) ||
-        KeyExists(HKEY_LOCAL_MACHINE, clsid_key))
-      Fail(std::wstring(c.prog_id) + L" is registered for the machine too");
+  const std::wstring server =
+      UserText(L"CLSID\\" + kClasses[0].clsid + L"\\InprocServer32", nullptr);
+  for (const auto& c : kClasses) {
+    const std::wstring clsid_key = L"CLSID\\" + c.clsid;
+    CheckText(c.prog_id + L"\\Clsid", nullptr, c.clsid);
+    CheckText(clsid_key + L"\\ProgID", nullptr, c.prog_id);
+    CheckText(clsid_key + L"\\InprocServer32", nullptr, server);
+    CheckText(clsid_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+    CheckText(clsid_key + L"\\TypeLib", nullptr, kLibId);
+    if (KeyExists(HKEY_LOCAL_MACHINE, c.prog_id) || KeyExists(HKEY_LOCAL_MACHINE, clsid_key))
+      Fail(c.prog_id + L" is registered for the machine too");
   }
   // Wine's RegisterTypeLibForUser registers for the machine, so only its presence is checked.
   if (!TypeLibRegistered()) Fail(L"the type library is not registered");
-  if (!server.empty()) CreateThroughRegistration(server, kClasses[0].clsid);
+  if (server.empty() || !CreatesWorkingObject(server, kClasses[0].clsid))
+    Fail(L"the registered server [" + server + L"] makes no object whose WaitingTime is 5");
 }
 
 void CheckUnregistered() {
-  for (const Class& c : kClasses) {
-    const std::wstring clsid_key = Classes(std::wstring(L"CLSID\\") + c.clsid);
-    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      const wchar_t* view = hive == HKEY_CURRENT_USER ? L"HKCU" : L"HKLM";
-      if (KeyExists(hive, Classes(c.prog_id)))
-        Fail(std::wstring(view) + L" still has " + c.prog_id);
-      if (KeyExists(hive, clsid_key)) Fail(std::wstring(view) + L" still has " + c.clsid);
-    }
-  }
+  for (const auto& c : kClasses)
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      if (KeyExists(hive, c.prog_id) || KeyExists(hive, L"CLSID\\" + c.clsid))
+        Fail(std::wstring(hive == HKEY_CURRENT_USER ? L"HKCU" : L"HKLM") + L" still has " +
+             c.prog_id);
   if (TypeLibRegistered()) Fail(L"the type library is still registered");
 }
 
@@ -157,15 +129,13 @@ void CheckUnregistered() {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-  if (mode == "user-registered") {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (mode == "user-registered")
     CheckUserRegistered();
-  } else if (mode == "unregistered") {
+  else if (mode == "unregistered")
     CheckUnregistered();
-  } else {
-    std::printf("usage: registered_host user-registered|unregistered\n");
-    return 2;
-  }
+  else
+    Fail(L"usage: registered_host user-registered|unregistered");
   CoUninitialize();
   if (g_failures == 0) std::printf("all checks passed\n");
   return g_failures == 0 ? 0 : 1;

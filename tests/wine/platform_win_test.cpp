@@ -1,0 +1,185 @@
+// The Windows platform layer where the script tests cannot reach it: the event loop's order of
+// timers and tasks, exceptions from its handlers and a host's WM_QUIT; the reader window's texts,
+// style, modality and close requests; the serial port's refusals. A plain program run under Wine
+// (no test framework is cross-built here): one PASS/FAIL line per case, the exit status is the
+// number of failed cases.
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/automation_error.h"
+#include "link/serial_port_win.h"
+#include "ui/event_loop_win.h"
+#include "ui/reader_view_win.h"
+
+namespace qz::win {
+namespace {
+
+using namespace std::chrono_literals;
+
+int g_failures = 0;
+void Check(bool ok, const char* what, int line) {
+  if (!ok) std::printf("    line %d: %s\n", line, what);
+  g_failures += ok ? 0 : 1;
+}
+#define CHECK(cond) Check((cond), #cond, __LINE__)
+
+template <class F>
+std::int32_t ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+void TimersAndTasksInOrder() {
+  WinEventLoop loop;
+  std::string fired;
+  loop.AddTimer(120ms, [&] { fired += "b"; });
+  const auto cancelled = loop.AddTimer(60ms, [&] { fired += "x"; });
+  loop.AddTimer(30ms, [&] { fired += "a"; });
+  loop.CancelTimer(cancelled);
+  loop.CancelTimer(9999);  // unknown: ignored
+  loop.RunUntil([&] { return fired.size() >= 2; });
+  // A one-shot timer has gone: a later timer is the next thing to happen.
+  loop.AddTimer(50ms, [&] { fired += "c"; });
+  loop.RunUntil([&] { return fired.size() >= 3; });
+  CHECK(fired == "abc");
+
+  fired.clear();
+  loop.Post([&] {
+    fired += "1";
+    loop.Post([&] { fired += "3"; });
+    fired += "2";  // the nested task has not run yet
+  });
+  loop.Post([&] { fired += "4"; });
+  loop.RunUntil([] { return true; });  // done is tested before anything is dispatched
+  CHECK(fired.empty());
+  loop.ProcessPending();
+  loop.RunUntil([&] { return fired.size() == 4; });
+  CHECK(fired == "1243");
+}
+
+void HandlerExceptionLeavesRunUntil() {
+  WinEventLoop loop;
+  loop.AddTimer(10ms, [] { throw AutomationError(8012, "test", "thrown in WM_TIMER"); });
+  // A lost exception would leave the wait running: end it later so the test fails, not hangs.
+  bool gave_up = false;
+  loop.AddTimer(5000ms, [&] { gave_up = true; });
+  CHECK(ErrorOf([&] { loop.RunUntil([&] { return gave_up; }); }) == 8012);
+  bool later = false;  // the loop carries on afterwards
+  loop.Post([&] { later = true; });
+  loop.RunUntil([&] { return later; });
+  CHECK(later);
+}
+
+void HostQuitIsHandedBack() {
+  WinEventLoop loop;
+  bool done = false;
+  loop.Post([&] {
+    PostQuitMessage(7);
+    loop.AddTimer(30ms, [&] { done = true; });
+  });
+  loop.RunUntil([&] { return done; });
+  MSG msg;
+  CHECK(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0 && msg.wParam == 7);
+}
+
+void ReaderWindow() {
+  struct Recorder : ReaderViewListener {
+    std::vector<UnloadMode> closes;
+    void CancelClicked() override {}
+    void CloseRequested(UnloadMode mode) override { closes.push_back(mode); }
+  } recorder;
+  WinEventLoop loop;
+  HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                              100, nullptr, nullptr, nullptr, nullptr);
+  auto view = MakeWinReaderView(loop);
+  view->SetListener(&recorder);
+  view->SetTitle("KVK Kartenleseger\xC3\xA4t an Port 12");
+  view->SetMessage("Resync...");
+  view->SetCancelEnabled(false);
+  const auto find = [] { return FindWindowW(L"qzCardReaderKVKUI", nullptr); };
+  CHECK(!view->Visible() && find() == nullptr);  // made when first shown
+  view->Show(true);
+  HWND hwnd = find();
+  CHECK(view->Visible() && hwnd != nullptr);
+  wchar_t text[64] = {};
+  GetWindowTextW(hwnd, text, 64);
+  CHECK(std::wstring(text) == L"KVK Kartenleseger\u00e4t...");
+  CHECK((GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0);
+  CHECK((GetWindowLongW(hwnd, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0);
+  CHECK(FindWindowExW(hwnd, nullptr, L"STATIC", L"KVK Kartenleseger\u00e4t an Port 12") != nullptr);
+  HWND message = FindWindowExW(hwnd, nullptr, L"STATIC", L"Resync...");
+  HWND cancel = FindWindowExW(hwnd, nullptr, L"BUTTON", L"Abbruch");
+  CHECK(message != nullptr && cancel != nullptr && !IsWindowEnabled(cancel));
+  view->SetMessage("");
+  CHECK(GetWindowTextLengthW(message) == 0);
+  // Modal: the thread's other windows take no input until it is hidden or destroyed.
+  CHECK(!IsWindowEnabled(host) && IsWindowEnabled(hwnd));
+  view->Hide();
+  CHECK(IsWindowEnabled(host));
+  view->Show(true);
+  // The close box and session end are reported; the owner decides whether the window goes.
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0);
+  CHECK((recorder.closes == std::vector{UnloadMode::kUserClose, UnloadMode::kSessionEnd}));
+  CHECK(IsWindow(hwnd));
+  view->Destroy();
+  CHECK(find() == nullptr && IsWindowEnabled(host));
+  view->Show(true);  // unloaded for good
+  CHECK(!view->Visible());
+  DestroyWindow(host);
+}
+
+// ReadCard raises ERR_NoPortSet for port 0 before the port sees it, and the port search stops at
+// the first 8002: no script reaches these refusals.
+void SerialPortRefusals() {
+  WinEventLoop loop;
+  auto port = MakeWinSerialPort(loop);
+  CHECK(ErrorOf([&] { port->SetCommPort(0); }) == kErrInvalidPortNumber);
+  CHECK(ErrorOf([&] { port->SetCommPort(-1); }) == kErrInvalidPortNumber);
+  CHECK(ErrorOf([&] { port->SetPortOpen(true); }) == kErrInvalidPortNumber);  // none selected
+  port->SetPortOpen(false);  // closing a closed port is harmless
+  CHECK(!port->PortOpen());
+}
+
+}  // namespace
+}  // namespace qz::win
+
+int main() {
+  using namespace qz::win;
+  const struct {
+    const char* name;
+    void (*body)();
+  } cases[] = {
+      {"event loop: timers in order of their time, tasks in order of posting",
+       TimersAndTasksInOrder},
+      {"event loop: a handler's exception leaves RunUntil", HandlerExceptionLeavesRunUntil},
+      {"event loop: a host's WM_QUIT during a wait is handed back", HostQuitIsHandedBack},
+      {"reader window: texts, style, modality, close requests", ReaderWindow},
+      {"serial port: ports 0, -1 and none are 8002", SerialPortRefusals},
+  };
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // the apartment a host's thread has
+  int failed_cases = 0;
+  for (const auto& c : cases) {
+    const int before = g_failures;
+    try {
+      c.body();
+    } catch (const std::exception& e) {
+      Check(false, e.what(), 0);
+    }
+    failed_cases += g_failures == before ? 0 : 1;
+    std::printf("%s %s\n", g_failures == before ? "PASS" : "FAIL", c.name);
+    std::fflush(stdout);
+  }
+  CoUninitialize();
+  return failed_cases;
+}
