@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/com/hresult_win.h"
 #include "app/com/text_win.h"
 
 namespace qz {
@@ -19,21 +20,8 @@ namespace {
 constexpr std::int32_t kErrCannotCreateObject = 429;
 constexpr std::int32_t kErrPropertyNotSupported = 438;
 constexpr const char* kSource = "qzCardReader";
-// Run-time errors of a script or VB component travel as FACILITY_CONTROL HRESULTs.
-constexpr HRESULT kControlFacility = static_cast<HRESULT>(0x800A0000);
-
-// The number a host sees for an HRESULT: the plain run-time number for FACILITY_CONTROL codes,
-// the HRESULT itself otherwise.
-std::int32_t NumberOf(HRESULT hr) {
-  if ((static_cast<DWORD>(hr) & 0xFFFF0000u) == static_cast<DWORD>(kControlFacility)) {
-    return static_cast<std::int32_t>(hr & 0xFFFF);
-  }
-  return static_cast<std::int32_t>(hr);
-}
-HRESULT HresultOf(std::int32_t number) {
-  if (number > 0 && number <= 0xFFFF) return kControlFacility | number;
-  return static_cast<HRESULT>(number);
-}
+using win::HResultOf;
+using win::NumberOf;
 
 // The system's text for an HRESULT, or the generic one.
 std::string SystemText(HRESULT hr) {
@@ -308,7 +296,7 @@ class Win32KeyboardReader final : public KeyboardReader {
     try {
       std::rethrow_exception(pending_);
     } catch (const AutomationError& e) {
-      ei.scode = HresultOf(e.Number());
+      ei.scode = HResultOf(e.Number());
       ei.bstrSource = win::ToBstr(e.Source());
       ei.bstrDescription = win::ToBstr(e.Description());
     } catch (const std::exception& e) {

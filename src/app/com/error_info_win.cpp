@@ -5,13 +5,6 @@
 
 namespace qz::win {
 
-HRESULT HResultOf(std::int32_t number) {
-  if (number < 0) return static_cast<HRESULT>(number);
-  if (number > 0 && number <= 0xFFFF)
-    return static_cast<HRESULT>(0x800A0000u | static_cast<std::uint32_t>(number));
-  return E_FAIL;  // 0 or out of range: still a failure, never a success code
-}
-
 HRESULT ReportError(REFIID iid, std::int32_t number, const std::string& source,
                     const std::string& description) {
   ComPtr<ICreateErrorInfo> create;

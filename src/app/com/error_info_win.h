@@ -12,13 +12,9 @@
 #include <string>
 
 #include "app/automation_error.h"
+#include "app/com/hresult_win.h"
 
 namespace qz::win {
-
-// The HRESULT for an error number: the component's own numbers (enmError, 0x8004xxxx) and
-// other HRESULTs are the HRESULT itself; plain run-time numbers such as 8002 travel in the
-// control facility (0x800A0000 | n), which script hosts show as the plain number again.
-HRESULT HResultOf(std::int32_t number);
 
 // Sets the thread's error information and returns the HRESULT for `number`.
 HRESULT ReportError(REFIID iid, std::int32_t number, const std::string& source,
