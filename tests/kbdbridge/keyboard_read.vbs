@@ -3,80 +3,56 @@
 ' selects. Arguments: the scenario's name, and the text the stand-in's error 7 carries.
 ' The caller checks what lands outside the script (recorded time-out, error log).
 Option Explicit
-Const CRT_Tastatur = 1
-Const RV_ReadSuccessful = 0
-Const RV_NoCardInserted = 5
-Dim app, r, d, failures, scenario, text, savedNumber, savedSource, savedDescription
-failures = 0
+Dim app, r, d, scenario, text, got, want, record, wantRecord, failures
 scenario = WScript.Arguments(0)
 text = WScript.Arguments(1)
+failures = 0
 
-Sub Check(cond, what)
-  If Not cond Then
-    WScript.Echo "FAIL (" & scenario & "): " & what
+Sub Check(got, want, what)
+  If got <> want Then
+    WScript.Echo "FAIL (" & scenario & "): " & what & " '" & got & "', want '" & want & "'"
     failures = failures + 1
   End If
 End Sub
 
-Function AllEmpty(rec)
-  AllEmpty = rec.KrankenKassenName & rec.KrankenKassenNummer & rec.VKNR & _
-    rec.VersichertenNummer & rec.VersichertenStatus & rec.StatusErgaenzung & rec.Titel & _
-    rec.Vorname & rec.NamensZusatz & rec.FamilienName & rec.Geburtsdatum & rec.StrassenName & _
-    rec.LaenderCode & rec.PostLeitzahl & rec.OrtsName & rec.Gueltigkeit & rec.Checksum = ""
-End Function
-
 On Error Resume Next
 Set app = CreateObject("qzCardReader.clsApplication")
-Check Err.Number = 0, "create: " & Err.Number & " " & Err.Description
+Check Err.Number, 0, "create: " & Err.Description
 app.WaitingTime = 5
-r = app.ReadCard(CRT_Tastatur)
-savedNumber = Err.Number
-savedSource = Err.Source
-savedDescription = Err.Description
+r = app.ReadCard(1)  ' CRT_Tastatur
+got = r & "|" & Err.Number & "|" & Err.Source & "|" & Err.Description
 Err.Clear
 Set d = app.KVKData
-Check Err.Number = 0 And Not (d Is Nothing), "KVKData after the read"
+Check Err.Number, 0, "KVKData after the read"
+record = d.KrankenKassenName & "|" & d.KrankenKassenNummer & "|" & d.VKNR & "|" & _
+  d.VersichertenNummer & "|" & d.VersichertenStatus & "|" & d.StatusErgaenzung & "|" & _
+  d.Titel & "|" & d.Vorname & "|" & d.NamensZusatz & "|" & d.FamilienName & "|" & _
+  d.Geburtsdatum & "|" & d.StrassenName & "|" & d.LaenderCode & "|" & d.PostLeitzahl & "|" & _
+  d.OrtsName & "|" & d.Gueltigkeit & "|" & d.Checksum
 
+' The result (none when ReadCard raised), the error, and the record it left.
+wantRecord = String(16, "|")
 Select Case scenario
   Case "success"
-    Check savedNumber = 0, "error " & savedNumber & " " & savedDescription
-    Check r = RV_ReadSuccessful, "ReadCard returned " & r
-    Check d.KrankenKassenName = "Testkasse S" & ChrW(252) & "d", "KrankenKassenName"
-    Check d.VersichertenNummer = "A123456789", "VersichertenNummer " & d.VersichertenNummer
-    Check d.Vorname = "J" & ChrW(252) & "rgen", "Vorname"
-    Check d.FamilienName = "M" & ChrW(252) & ChrW(223) & "iggang", "FamilienName"
-    Check d.StrassenName = "Hauptstra" & ChrW(223) & "e 12a", "StrassenName"
-    Check d.Gueltigkeit = "12/29", "Gueltigkeit " & d.Gueltigkeit
-    Check d.KrankenKassenNummer = "", "KrankenKassenNummer not empty"
-    Check d.Checksum = "", "Checksum not empty"
+    want = "0|0||"  ' RV_ReadSuccessful
+    wantRecord = "Testkasse S" & ChrW(252) & "d||99999|A123456789|1000|4|Dr.|J" & ChrW(252) & _
+      "rgen|von|M" & ChrW(252) & ChrW(223) & "iggang|17.03.1962|Hauptstra" & ChrW(223) & _
+      "e 12a|D|50667|K" & ChrW(246) & "ln|12/29|"
   Case "unreadable"
-    Check savedNumber = 0, "error " & savedNumber & " " & savedDescription
-    Check r = RV_NoCardInserted, "ReadCard returned " & r
-    Check AllEmpty(d), "record not empty"
+    want = "5|0||"  ' RV_NoCardInserted
   Case "error7"
-    Check savedNumber = -2147221502, "Err.Number " & savedNumber
-    Check savedSource = "mKeyboard_CherryError", "Err.Source " & savedSource
-    Check savedDescription = "Error is trapped in KbdBridge7 " & text, _
-      "Err.Description " & savedDescription
-    Check AllEmpty(d), "record not empty"
+    want = "|-2147221502|mKeyboard_CherryError|Error is trapped in KbdBridge7 " & text
   Case "error-event"
-    Check savedNumber = -2147221502, "Err.Number " & savedNumber
-    Check savedSource = "mKeyboard_Error", "Err.Source " & savedSource
-    Check savedDescription = "Error is trapped in KbdBridge", "Err.Description " & savedDescription
-    Check AllEmpty(d), "record not empty"
+    want = "|-2147221502|mKeyboard_Error|Error is trapped in KbdBridge"
   Case "fail"
-    Check savedNumber = 1234, "Err.Number " & savedNumber
-    Check savedSource = "KbdBridge.qzCherry", "Err.Source " & savedSource
-    Check savedDescription = "Keyboard not connected", "Err.Description " & savedDescription
-    Check AllEmpty(d), "record not empty"
+    want = "|1234|KbdBridge.qzCherry|Keyboard not connected"
   Case "absent"
-    Check savedNumber = -2147221501, "Err.Number " & savedNumber
-    Check savedSource = "ReadCard", "Err.Source " & savedSource
-    Check savedDescription = "No Cherry Driver installed", "Err.Description " & savedDescription
-    Check AllEmpty(d), "record not empty"
+    want = "|-2147221501|ReadCard|No Cherry Driver installed"
   Case Else
-    Check False, "unknown scenario"
+    want = "a known scenario"
 End Select
+Check got, want, "ReadCard"
+Check record, wantRecord, "record"
 Set d = Nothing
 Set app = Nothing
 

@@ -11,46 +11,43 @@ endif()
 if(NOT DEFINED QZ_WIDL)
   set(QZ_WIDL widl)
 endif()
-set(QZ_KBD_WIDL_FLAGS -I /usr/include/wine/wine/windows
-    -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 enable_language(RC)
 
 add_custom_command(
   OUTPUT ${QZ_KBD_OUT}/kbdbridge.h ${QZ_KBD_OUT}/kbdbridge_i.c ${QZ_KBD_OUT}/kbdbridge.tlb
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QZ_KBD_OUT}
-  COMMAND ${QZ_WIDL} ${QZ_KBD_WIDL_FLAGS} -t -T ${QZ_KBD_OUT}/kbdbridge.tlb
-          -h -H ${QZ_KBD_OUT}/kbdbridge.h -u -U ${QZ_KBD_OUT}/kbdbridge_i.c
-          ${QZ_KBD_DIR}/kbdbridge.idl
+  COMMAND ${QZ_WIDL} -I /usr/include/wine/wine/windows -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+          -t -T ${QZ_KBD_OUT}/kbdbridge.tlb -h -H ${QZ_KBD_OUT}/kbdbridge.h
+          -u -U ${QZ_KBD_OUT}/kbdbridge_i.c ${QZ_KBD_DIR}/kbdbridge.idl
   DEPENDS ${QZ_KBD_DIR}/kbdbridge.idl
   COMMENT "widl kbdbridge.idl")
 file(WRITE ${QZ_KBD_OUT}/kbdbridge.rc "1 TYPELIB \"${QZ_KBD_OUT}/kbdbridge.tlb\"\n")
 set_source_files_properties(${QZ_KBD_OUT}/kbdbridge.rc PROPERTIES
   OBJECT_DEPENDS ${QZ_KBD_OUT}/kbdbridge.tlb)
 
-add_library(kbdbridge_com SHARED
-  ${QZ_KBD_DIR}/kbdbridge_win.cpp ${QZ_KBD_DIR}/stand_in_cherry.cpp
+# Both are compiled as qzCardReader.dll is, and share its text conversions and error mapping.
+add_library(kbdbridge_com SHARED ${QZ_KBD_DIR}/kbdbridge_win.cpp
+  ${QZ_KBD_SRC}/app/com/error_info_win.cpp ${QZ_KBD_SRC}/app/com/text_win.cpp
   ${QZ_KBD_OUT}/kbdbridge_i.c ${QZ_KBD_OUT}/kbdbridge.rc ${QZ_KBD_DIR}/kbdbridge.def)
-set_target_properties(kbdbridge_com PROPERTIES OUTPUT_NAME KbdBridge PREFIX ""
-  RUNTIME_OUTPUT_DIRECTORY ${QZ_KBD_OUT} LIBRARY_OUTPUT_DIRECTORY ${QZ_KBD_OUT})
-target_include_directories(kbdbridge_com PRIVATE ${QZ_KBD_OUT} ${QZ_KBD_DIR} ${QZ_KBD_SRC})
-target_compile_options(kbdbridge_com PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:${QZ_WARNINGS}>)
-target_link_options(kbdbridge_com PRIVATE -static)
+set_target_properties(kbdbridge_com PROPERTIES OUTPUT_NAME KbdBridge PREFIX "")
+target_include_directories(kbdbridge_com PRIVATE ${QZ_KBD_OUT} ${QZ_KBD_DIR})
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The .def names the exports plainly; 32-bit COM entry points are decorated stdcall names.
   target_link_options(kbdbridge_com PRIVATE -Wl,--enable-stdcall-fixup)
 endif()
-target_link_libraries(kbdbridge_com PRIVATE ole32 oleaut32 uuid user32 advapi32)
+target_link_libraries(kbdbridge_com PRIVATE user32 advapi32)
 
-add_executable(kbdbridge_client_test_win
-  ${QZ_KBD_DIR}/keyboard_reader_win_test.cpp ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp
-  ${QZ_KBD_SRC}/app/com/text_win.cpp)
-set_target_properties(kbdbridge_client_test_win PROPERTIES OUTPUT_NAME kbdbridge_client_test
-  RUNTIME_OUTPUT_DIRECTORY ${QZ_KBD_OUT})
-target_include_directories(kbdbridge_client_test_win PRIVATE ${QZ_KBD_SRC})
-# The reader is compiled as in qzCardReader.dll.
-target_compile_definitions(kbdbridge_client_test_win PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
-  NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_compile_options(kbdbridge_client_test_win PRIVATE ${QZ_WARNINGS})
-target_link_options(kbdbridge_client_test_win PRIVATE -static)
-target_link_libraries(kbdbridge_client_test_win PRIVATE ole32 oleaut32 uuid)
+add_executable(kbdbridge_client_test_win ${QZ_KBD_DIR}/keyboard_reader_test.cpp
+  ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp ${QZ_KBD_SRC}/app/com/text_win.cpp)
+set_target_properties(kbdbridge_client_test_win PROPERTIES OUTPUT_NAME kbdbridge_client_test)
+
+foreach(target kbdbridge_com kbdbridge_client_test_win)
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${QZ_KBD_OUT} LIBRARY_OUTPUT_DIRECTORY ${QZ_KBD_OUT})
+  target_include_directories(${target} PRIVATE ${QZ_KBD_SRC})
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601 WINVER=0x0601)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QZ_WARNINGS}>)
+  target_link_options(${target} PRIVATE -static)
+  target_link_libraries(${target} PRIVATE ole32 oleaut32 uuid)
+endforeach()
