@@ -214,13 +214,13 @@ TEST(FaultInjection, LineClosedAtEachStepOrFloodedLeavesTheReadWaiting) {
 }
 
 TEST(FaultInjection, DuplicatedAnswersAreTakenOnceOrEndTheReadByThemselves) {
-  // A copy carries an old N(S): the command is sent again once and the read succeeds; the answer
-  // delay keeps each block in a read of its own. A second RESYNCH response restarts the chain,
-  // and as answers name no command, each later answer is taken for the next command's, 100 ms
-  // apart: of that read only an ending with a result code is asked.
-  ExpectFaultsEndAsTheRulesSay({{"duplicate:0", '?', 250}, {"duplicate:1", 'S', 250},
-      {"duplicate:2", 'S', 250}, {"duplicate:3", 'S', 250}, {"duplicate:4", 'S', 250},
-      {"duplicate:5", 'S', 250}});
+  // A copy carries an old N(S): the host sends its command again, and the read succeeds; the
+  // answer delay keeps each block in a read of its own. A second RESYNCH response restarts the
+  // chain, and as answers name no command, each later answer is taken for the next command's:
+  // of that read only an ending with a result code is asked.
+  ExpectFaultsEndAsTheRulesSay({{"duplicate:0", '?', 500}, {"duplicate:1", 'S', 500},
+      {"duplicate:2", 'S', 500}, {"duplicate:3", 'S', 500}, {"duplicate:4", 'S', 500},
+      {"duplicate:5", 'S', 500}});
 }
 // clang-format on
 

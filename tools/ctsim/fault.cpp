@@ -19,8 +19,8 @@ constexpr Entry kEntries[] = {
     {"len255", FaultKind::kLongLength, 0,
      "the answer to step S says LEN 255 but brings too few bytes (len255:S)"},
     {"duplicate", FaultKind::kDuplicate, 0,
-     "each block of the answer to step S is sent twice; give --answer-delay 250 so that later "
-     "answers stay apart (duplicate:S)"},
+     "each block of the answer to step S is sent twice, half the answer delay apart; give "
+     "--answer-delay 500 so that every block keeps a read of its own (duplicate:S)"},
     {"wrong-seq-twice", FaultKind::kWrongSeqTwice, 1,
      "the answer to step S and its repeat both carry the wrong N(S) (wrong-seq-twice:S)"},
     {"hang-up", FaultKind::kHangUp, 0,

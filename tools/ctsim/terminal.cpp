@@ -136,10 +136,12 @@ void Terminal::ApplyFault(int step, bool repeat, std::vector<Chunk>& answer) {
       break;
     }
     case FaultKind::kDuplicate: {
+      // The host repeats its next command on the copy, so the copies and the answers after them
+      // alternate: half the answer delay keeps both kinds of gap as wide as they can be.
       const std::size_t n = answer.size();
       for (std::size_t i = 0; i < n; ++i) {
         Chunk again = answer[i];
-        again.delay = kBlockGap;
+        again.delay = std::max(kBlockGap, config_.answer_delay / 2);
         answer.push_back(std::move(again));
       }
       break;
