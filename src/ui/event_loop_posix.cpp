@@ -36,8 +36,11 @@ PosixEventLoop::~PosixEventLoop() {
 }
 
 EventLoop::TimerId PosixEventLoop::AddTimer(std::chrono::milliseconds delay, Task fire) {
+  return AddTimerAt(Clock::now() + delay, std::move(fire));
+}
+
+EventLoop::TimerId PosixEventLoop::AddTimerAt(Clock::time_point due, Task fire) {
   const TimerId id = ++last_id_;
-  const Clock::time_point due = Clock::now() + delay;
   timers_.emplace(std::make_pair(due, id), std::move(fire));
   timer_due_.emplace(id, due);
   return id;

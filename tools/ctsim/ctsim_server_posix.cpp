@@ -149,7 +149,7 @@ void Server::Pump() {
     const Clock::time_point now = Clock::now();
     if (!p.started) {
       const Clock::time_point due = std::max(p.earliest, line_free_ + p.delay);
-      if (now < due) return ArmPump(due - now);
+      if (now < due) return ArmPump(due);
       p.started = true;
       p.start = options_.pace ? std::max(due, line_free_) : now;
     }
@@ -165,9 +165,9 @@ void Server::Pump() {
       const auto elapsed = now - p.start;
       upto = std::min<std::size_t>(p.bytes.size(), static_cast<std::size_t>(elapsed / kByteTime));
     }
-    if (!WriteSome(p, upto)) return ArmPump(std::chrono::milliseconds{5});
+    if (!WriteSome(p, upto)) return ArmPump(now + std::chrono::milliseconds{5});
     if (p.written < p.bytes.size())
-      return ArmPump(p.start + kByteTime * static_cast<long>(p.written + 1) - now);
+      return ArmPump(p.start + kByteTime * static_cast<long>(p.written + 1));
     line_free_ =
         options_.pace ? p.start + kByteTime * static_cast<long>(p.bytes.size()) : Clock::now();
     t1::Bytes done = std::move(p.bytes);
@@ -192,12 +192,11 @@ void Server::CloseLine() {
   line_closed_ = true;
 }
 
-void Server::ArmPump(Clock::duration wait) {
+void Server::ArmPump(Clock::time_point due) {
   if (pump_timer_ != 0) return;
-  // Timers count whole milliseconds; round up so that nothing goes out early.
-  auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);
-  if (ms < std::chrono::milliseconds{1}) ms = std::chrono::milliseconds{1};
-  pump_timer_ = loop_.AddTimer(ms, [this] {
+  // To the point a byte's last bit is out, not a whole millisecond later: each answer's last
+  // byte would otherwise leave up to a millisecond after its line time.
+  pump_timer_ = loop_.AddTimerAt(due, [this] {
     pump_timer_ = 0;
     Pump();
   });

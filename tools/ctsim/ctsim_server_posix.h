@@ -61,7 +61,7 @@ class Server {
   void Watch();
   void OnReadable(short revents);
   void Pump();
-  void ArmPump(Clock::duration wait);
+  void ArmPump(Clock::time_point due);
   bool WriteSome(Pending& p, std::size_t upto);
   void CloseLine();
 
