@@ -7,8 +7,7 @@
 //   process CARD READS          ctsim --pace as a separate process, so that getrusage() of this
 //                               process is the component's processor time alone.
 //   process-unpaced CARD READS  the same with ctsim writing whole blocks at once, for comparison:
-//                               the processor time a read costs without one wake-up per byte.
-//   process-line-paced CARD READS  paced, through the experimental port of line_paced_port.h.
+//                               the processor time a read costs when the bytes come in batches.
 //   port-search SCANS           GetCardPort over four silent ptys: processor time against wall
 //                               time (the listening waits must sleep).
 //
@@ -36,7 +35,6 @@
 #include "app/platform_posix.h"
 #include "card_images.h"
 #include "ctsim_server_posix.h"
-#include "line_paced_port.h"
 #include "scenario.h"
 
 #ifndef CTSIM_DATA_DIR
@@ -138,14 +136,9 @@ class TracedPort final : public qz::SerialPort {
 
 class TracedPlatform final : public qz::Platform {
  public:
-  // line_paced: the experimental port of line_paced_port.h instead of the platform's.
-  TracedPlatform(qz::PosixPlatform& base, Trace& trace, bool line_paced = false)
-      : base_(base), trace_(trace), line_paced_(line_paced) {}
+  TracedPlatform(qz::PosixPlatform& base, Trace& trace) : base_(base), trace_(trace) {}
   qz::EventLoop& Loop() override { return base_.Loop(); }
   std::unique_ptr<qz::SerialPort> CreateSerialPort() override {
-    if (line_paced_)
-      return std::make_unique<TracedPort>(
-          std::make_unique<qz::bench::LinePacedPort>(base_.PosixLoop()), trace_);
     return std::make_unique<TracedPort>(base_.CreateSerialPort(), trace_);
   }
   std::unique_ptr<qz::ReaderView> CreateReaderView() override { return base_.CreateReaderView(); }
@@ -159,7 +152,6 @@ class TracedPlatform final : public qz::Platform {
  private:
   qz::PosixPlatform& base_;
   Trace& trace_;
-  bool line_paced_;
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -275,7 +267,7 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
     exchanges = std::max(exchanges, trace.turnarounds_us.size());
     // Where the residual goes: before the first command, after the last answer, between
     // answers and commands (turnarounds), and the rest, which is the simulator's pacing
-    // (it writes on a 1 ms timer, so a block's last byte leaves up to 1 ms late).
+    // (its timers fire a little after each byte's line time, more on a busy machine).
     const double before =
         std::chrono::duration<double, std::milli>(*trace.first_output - start).count();
     const double after =
@@ -370,12 +362,12 @@ class ChildSimulator {
   std::string path_;
 };
 
-int SeparateProcess(const std::string& card, int reads, bool pace, bool line_paced_port) {
+int SeparateProcess(const std::string& card, int reads, bool pace) {
   KindOf(card);
   ChildSimulator sim(card, pace);
   setenv("QZCARDREADER_PORTS", sim.Path().c_str(), 1);
   Trace trace;
-  TracedPlatform platform(qz::PosixPlatform::Default(), trace, line_paced_port);
+  TracedPlatform platform(qz::PosixPlatform::Default(), trace);
   qz::clsApplication app(platform);
   app.CommPort(1);
 
@@ -390,19 +382,16 @@ int SeparateProcess(const std::string& card, int reads, bool pace, bool line_pac
     ratios.push_back(wall / trace.LineSeconds());
   }
   const double p50 = Median(cpu_ms), worst = *std::max_element(cpu_ms.begin(), cpu_ms.end());
-  const std::string how = std::string(pace ? "ctsim as a process" : "ctsim as a process, unpaced") +
-                          (line_paced_port ? ", experimental line-paced port" : "");
+  const std::string how = pace ? "ctsim as a process" : "ctsim as a process, unpaced";
   Row("Read, " + card + " card, " + how + ": processor time, median / max of " +
           std::to_string(reads),
       Fmt("%.2f", p50) + " / " + Fmt("%.2f", worst) + " ms (" + Fmt("%.0f", Median(wakeups)) +
           " wake-ups for " + std::to_string(trace.bytes_in) + " bytes in, " +
           Fmt("%.0f", p50 * 1e3 / std::max(1.0, Median(wakeups))) + " µs each)",
-      pace && !line_paced_port ? "< 5 ms" : "- (comparison)",
-      pace && !line_paced_port ? std::optional<bool>(p50 < 5.0) : std::nullopt);
+      pace ? "< 5 ms" : "- (comparison)", pace ? std::optional<bool>(p50 < 5.0) : std::nullopt);
   if (pace)
     Row("Read, " + card + " card, " + how + ": wall / line time, median",
-        Fmt("%.4f", Median(ratios)), line_paced_port ? "- (comparison)" : "≤ 1.02",
-        line_paced_port ? std::nullopt : std::optional<bool>(Median(ratios) <= 1.02));
+        Fmt("%.4f", Median(ratios)), "≤ 1.02", Median(ratios) <= 1.02);
   return 0;
 }
 
@@ -454,7 +443,7 @@ int PortSearch(int scans) {
 int Usage() {
   std::printf(
       "usage: qz_line_bench inproc tagged|fixed READS DELAY_MS\n"
-      "       qz_line_bench process|process-unpaced|process-line-paced tagged|fixed READS\n"
+      "       qz_line_bench process|process-unpaced tagged|fixed READS\n"
       "       qz_line_bench port-search SCANS\n");
   return 2;
 }
@@ -470,11 +459,9 @@ int main(int argc, char** argv) {
     if (args.size() == 4 && args[0] == "inproc")
       return InProcess(args[1], std::stoi(args[2]), std::stoi(args[3]));
     if (args.size() == 3 && args[0] == "process")
-      return SeparateProcess(args[1], std::stoi(args[2]), true, false);
+      return SeparateProcess(args[1], std::stoi(args[2]), true);
     if (args.size() == 3 && args[0] == "process-unpaced")
-      return SeparateProcess(args[1], std::stoi(args[2]), false, false);
-    if (args.size() == 3 && args[0] == "process-line-paced")
-      return SeparateProcess(args[1], std::stoi(args[2]), true, true);
+      return SeparateProcess(args[1], std::stoi(args[2]), false);
     if (args.size() == 2 && args[0] == "port-search") return PortSearch(std::stoi(args[1]));
   } catch (const std::exception& e) {
     std::printf("qz_line_bench: %s\n", e.what());

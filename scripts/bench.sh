@@ -34,7 +34,6 @@ half=$(( reads / 2 > 10 ? reads / 2 : 10 ))
 for card in tagged fixed; do
   "$bin/qz_line_bench" process "$card" "$half"
   "$bin/qz_line_bench" process-unpaced "$card" "$half"
-  "$bin/qz_line_bench" process-line-paced "$card" "$half"
 done
 "$bin/qz_line_bench" port-search "$scans"
 

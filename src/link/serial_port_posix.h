@@ -3,6 +3,7 @@
 // control. Port n is /dev/ttyS{n-1}, or the n-th path of QZCARDREADER_PORTS (colon-separated).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,7 +32,7 @@ class PosixSerialPort : public SerialPort {
   void SetRThreshold(std::int16_t bytes) override;
   std::int16_t RThreshold() const override { return buffer_.Threshold(); }
   void Output(std::span<const std::uint8_t> bytes) override;
-  std::vector<std::uint8_t> Input() override { return buffer_.TakeAll(); }
+  std::vector<std::uint8_t> Input() override;
   std::int16_t CommEvent() const override { return kComEvReceive; }
   void SetOnComm(Notify on_comm) override { on_comm_ = std::move(on_comm); }
 
@@ -39,11 +40,20 @@ class PosixSerialPort : public SerialPort {
   bool HungUp() const { return hung_up_; }
   // The path the port was opened on ("" while closed).
   const std::string& DevicePath() const { return path_; }
+  // Asleep while a block's rest is still on the line (the descriptor is not watched meanwhile).
+  bool SleepingOnTheLine() const { return line_timer_ != 0; }
+
+  // One character of 8E1 (start, 8 data, parity, stop) at 9600 baud.
+  static constexpr std::chrono::nanoseconds kByteTime{11'000'000'000LL / 9600};
 
  private:
   void Open();
   void Close();
   void OnReadable(short revents);
+  bool ReadWaiting();
+  void Listen();
+  void SleepOnTheLine();
+  void WakeUp();
   void PostNotify();
 
   PosixEventLoop& loop_;
@@ -52,6 +62,8 @@ class PosixSerialPort : public SerialPort {
   int fd_ = -1;
   std::string path_;
   PosixEventLoop::WatchId watch_ = 0;
+  EventLoop::TimerId line_timer_ = 0;
+  PosixEventLoop::Clock::time_point last_read_{};  // when bytes last came from the driver
   bool hung_up_ = false;
   bool pending_ = false;
   ReceiveBuffer buffer_;
