@@ -106,7 +106,7 @@ TEST(CtsimFault, ParsesKindAndStepAndListsEveryScenario) {
   for (const char* bad :
        {"noise", "noise:", "noise:x", "noise:-1", "cut:1x", "wrong-seq-twice:0", "nothing:1"})
     EXPECT_FALSE(ParseFault(bad)) << bad;
-  for (const ScenarioInfo& s : ListScenarios())
+  for (const NameInfo& s : ListScenarios())
     EXPECT_TRUE(ParseScenario(s.name == "card-after-N" ? "card-after-3" : s.name)) << s.name;
   EXPECT_EQ(ParseScenario("card-after-3")->card_after, 3);
   EXPECT_FALSE(ParseScenario("card-after-x"));

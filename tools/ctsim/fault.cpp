@@ -1,7 +1,5 @@
 #include "fault.h"
 
-#include <charconv>
-
 namespace qz::ctsim {
 namespace {
 
@@ -38,24 +36,21 @@ std::optional<Fault> ParseFault(std::string_view text) {
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
   const std::string_view kind = text.substr(0, colon);
-  const std::string_view digits = text.substr(colon + 1);
-  int arg = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), arg);
-  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
-    return std::nullopt;
+  const std::optional<int> arg = ParseNumber(text.substr(colon + 1));
+  if (!arg) return std::nullopt;
   for (const Entry& e : kEntries) {
     if (e.name == kind) {
-      if (arg < e.min_arg) return std::nullopt;
-      return Fault{e.kind, arg, std::string(text)};
+      if (*arg < e.min_arg) return std::nullopt;
+      return Fault{e.kind, *arg, std::string(text)};
     }
   }
   return std::nullopt;
 }
 
-std::vector<FaultInfo> ListFaults() {
-  std::vector<FaultInfo> out;
+std::vector<NameInfo> ListFaults() {
+  std::vector<NameInfo> out;
   for (const Entry& e : kEntries)
-    out.push_back(FaultInfo{std::string(e.name), std::string(e.description)});
+    out.push_back(NameInfo{std::string(e.name), std::string(e.description)});
   return out;
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "listing.h"
+
 namespace qz::ctsim {
 
 enum class FaultKind {
@@ -34,10 +36,6 @@ inline constexpr std::size_t kFloodBytes = 64 * 1024;
 // "noise:37", "hang-up:2", ...; nullopt for an unknown kind or a bad argument.
 std::optional<Fault> ParseFault(std::string_view text);
 
-struct FaultInfo {
-  std::string name;
-  std::string description;
-};
-std::vector<FaultInfo> ListFaults();
+std::vector<NameInfo> ListFaults();
 
 }  // namespace qz::ctsim

@@ -1,7 +1,5 @@
 #include "scenario.h"
 
-#include <charconv>
-
 namespace qz::ctsim {
 namespace {
 
@@ -39,12 +37,9 @@ constexpr std::string_view kCardAfterPrefix = "card-after-";
 
 std::optional<Scenario> ParseScenario(std::string_view name) {
   if (name.starts_with(kCardAfterPrefix)) {
-    const std::string_view digits = name.substr(kCardAfterPrefix.size());
-    int n = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || n < 0)
-      return std::nullopt;
-    return Scenario{ScenarioKind::kCardAfter, n, std::string(name)};
+    const std::optional<int> n = ParseNumber(name.substr(kCardAfterPrefix.size()));
+    if (!n || *n < 0) return std::nullopt;
+    return Scenario{ScenarioKind::kCardAfter, *n, std::string(name)};
   }
   for (const Entry& e : kEntries) {
     if (e.name == name && e.kind != ScenarioKind::kCardAfter)
@@ -53,10 +48,10 @@ std::optional<Scenario> ParseScenario(std::string_view name) {
   return std::nullopt;
 }
 
-std::vector<ScenarioInfo> ListScenarios() {
-  std::vector<ScenarioInfo> out;
+std::vector<NameInfo> ListScenarios() {
+  std::vector<NameInfo> out;
   for (const Entry& e : kEntries)
-    out.push_back(ScenarioInfo{std::string(e.name), std::string(e.description)});
+    out.push_back(NameInfo{std::string(e.name), std::string(e.description)});
   return out;
 }
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "listing.h"
+
 namespace qz::ctsim {
 
 enum class ScenarioKind {
@@ -34,10 +36,6 @@ struct Scenario {
 // "tagged", "card-after-3", ...; nullopt for an unknown name.
 std::optional<Scenario> ParseScenario(std::string_view name);
 
-struct ScenarioInfo {
-  std::string name;
-  std::string description;
-};
-std::vector<ScenarioInfo> ListScenarios();
+std::vector<NameInfo> ListScenarios();
 
 }  // namespace qz::ctsim
