@@ -34,7 +34,7 @@ add_custom_target(qz_typelib DEPENDS ${QZ_GEN_DIR}/qzCardReader.tlb ${QZ_GEN_DIR
 file(GLOB QZ_COM_SOURCES CONFIGURE_DEPENDS ${QZ_COM_DIR}/*.cpp)
 set(QZ_COM_RC ${QZ_COM_DIR}/qzCardReader.rc)
 set_source_files_properties(${QZ_COM_RC} PROPERTIES
-  OBJECT_DEPENDS "${QZ_GEN_DIR}/qzCardReader.tlb;${QZ_COM_DIR}/card.ico;${QZ_COM_DIR}/resource_win.h")
+  OBJECT_DEPENDS "${QZ_GEN_DIR}/qzCardReader.tlb;${QZ_COM_DIR}/card.ico;${PROJECT_SOURCE_DIR}/src/ui/resource_win.h")
 
 add_library(qzCardReader SHARED
   ${QZ_WIN_SOURCES} ${QZ_COM_SOURCES} ${QZ_GEN_DIR}/qzCardReader_i.c ${QZ_COM_RC}
@@ -63,7 +63,7 @@ endif()
 if(QZ_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   file(GLOB QZ_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/wine/*.cpp)
   add_executable(qz_win_tests ${QZ_WIN_TEST_SOURCES} ${QZ_WIN_SOURCES}
-    ${QZ_COM_DIR}/module_win.cpp ${QZ_COM_DIR}/text_win.cpp ${QZ_COM_DIR}/error_info_win.cpp
+    ${QZ_COM_DIR}/error_info_win.cpp
     ${QZ_COM_RC})
   add_dependencies(qz_win_tests qz_typelib)
   target_include_directories(qz_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${QZ_GEN_DIR}

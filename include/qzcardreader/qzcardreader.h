@@ -24,7 +24,7 @@
 #include "app/enums.h"
 // AutomationError: what ReadCard raises (number, source, description), e.g. ERR_NoPortSet, or
 // the serial port's own errors 8002 (no such port), 8010 (not available / in use), 8015.
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 // clsKVKData: the seventeen texts of a card (UTF-8); KVKField and kKVKFieldNames name them.
 #include "kvk/kvk_data.h"
 // PosixPlatform: the Linux event loop, serial ports, console progress window and error log;

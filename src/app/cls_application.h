@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "app/automation_error.h"
 #include "app/enums.h"
 #include "app/platform.h"
+#include "base/automation_error.h"
 #include "kvk/kvk_data.h"
 #include "link/frm_comm.h"
 #include "ui/frm_kvk_ui.h"

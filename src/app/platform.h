@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "base/event_loop.h"
 #include "link/serial_port.h"
-#include "ui/event_loop.h"
 #include "ui/keyboard_reader.h"
 #include "ui/reader_view.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 #include "link/serial_port_posix.h"
 #include "ui/keyboard_reader_posix.h"
 #include "ui/reader_view_console_posix.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/platform.h"
-#include "ui/event_loop_posix.h"
+#include "base/event_loop_posix.h"
 
 namespace qz {
 

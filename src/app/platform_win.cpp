@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "app/automation_error.h"
-#include "app/com/module_win.h"
-#include "app/com/raii_win.h"
-#include "app/com/text_win.h"
 #include "app/platform.h"
+#include "base/automation_error.h"
+#include "base/event_loop_win.h"
+#include "base/module_win.h"
+#include "base/raii_win.h"
+#include "base/text_win.h"
 #include "link/serial_port_win.h"
-#include "ui/event_loop_win.h"
 #include "ui/keyboard_reader_win.h"
 #include "ui/reader_view_win.h"
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <utility>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 #include "link/command_table.h"
 #include "link/t1_block.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/event_loop.h"
 #include "link/cmd_type.h"
 #include "link/serial_port.h"
-#include "ui/event_loop.h"
 
 namespace qz {
 

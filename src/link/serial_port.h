@@ -7,6 +7,7 @@
 // interpreted by the component (it ends the port search); every other number passes through.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,9 @@ inline constexpr std::int32_t kErrPortNotAvailable = 8010;  // missing hardware,
 inline constexpr std::int32_t kErrPortNotOpen = 8012;
 inline constexpr std::int32_t kErrCannotSetLine = 8015;
 inline constexpr char kSerialErrorSource[] = "qzCardReader.Serial";
+
+// One character of the fixed line settings (start, 8 data, parity, stop bit) at 9600 baud.
+inline constexpr std::chrono::nanoseconds kByteTime{11'000'000'000LL / 9600};
 
 // CommEvent code of a receive notification.
 inline constexpr std::int16_t kComEvReceive = 2;

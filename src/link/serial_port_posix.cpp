@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 
 namespace qz {
 namespace {

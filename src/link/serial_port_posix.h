@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "base/event_loop_posix.h"
 #include "link/receive_buffer.h"
 #include "link/serial_port.h"
-#include "ui/event_loop_posix.h"
 
 namespace qz {
 
@@ -42,9 +42,6 @@ class PosixSerialPort : public SerialPort {
   const std::string& DevicePath() const { return path_; }
   // Asleep while a block's rest is still on the line (the descriptor is not watched meanwhile).
   bool SleepingOnTheLine() const { return line_timer_ != 0; }
-
-  // One character of 8E1 (start, 8 data, parity, stop) at 9600 baud.
-  static constexpr std::chrono::nanoseconds kByteTime{11'000'000'000LL / 9600};
 
  private:
   void Open();

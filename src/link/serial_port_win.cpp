@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/automation_error.h"
-#include "app/com/raii_win.h"
+#include "base/automation_error.h"
+#include "base/raii_win.h"
 #include "link/receive_buffer.h"
 
 namespace qz::win {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
+#include "base/event_loop_win.h"
 #include "link/serial_port.h"
-#include "ui/event_loop_win.h"
 
 namespace qz::win {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "app/automation_error.h"
-#include "ui/event_loop.h"
+#include "base/automation_error.h"
+#include "base/event_loop.h"
 #include "ui/keyboard_reader.h"
 #include "ui/reader_view.h"
 

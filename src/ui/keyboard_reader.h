@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 #include "kvk/kvk_data.h"
 
 namespace qz {

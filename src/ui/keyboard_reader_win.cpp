@@ -11,8 +11,8 @@
 #include <string_view>
 #include <utility>
 
-#include "app/com/hresult_win.h"
-#include "app/com/text_win.h"
+#include "base/hresult_win.h"
+#include "base/text_win.h"
 
 namespace qz {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "ui/event_loop_posix.h"
+#include "base/event_loop_posix.h"
 #include "ui/reader_view.h"
 
 namespace qz {

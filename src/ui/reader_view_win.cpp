@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/com/module_win.h"
-#include "app/com/resource_win.h"
-#include "app/com/text_win.h"
+#include "base/module_win.h"
+#include "base/text_win.h"
+#include "ui/resource_win.h"
 
 namespace qz::win {
 namespace {

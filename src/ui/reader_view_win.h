@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "ui/event_loop_win.h"
+#include "base/event_loop_win.h"
 #include "ui/reader_view.h"
 
 namespace qz::win {

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "ui/event_loop.h"
+#include "base/event_loop.h"
 
 namespace qz::testing {
 

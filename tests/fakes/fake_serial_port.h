@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 #include "link/receive_buffer.h"
 #include "link/serial_port.h"
 #include "tests/fakes/fake_event_loop.h"

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "app/com/error_info_win.h"
-#include "app/com/text_win.h"
+#include "base/text_win.h"
 #include "kbdbridge.h"
 #include "stand_in.h"
 

@@ -8,7 +8,7 @@
 
 #include <objbase.h>
 
-#include "app/com/hresult_win.h"
+#include "base/hresult_win.h"
 #include "ui/keyboard_reader_win.h"
 constexpr auto Create = &qz::CreateWin32KeyboardReader;
 // The stand-in reads the process's environment, not the C library's copy.

@@ -27,7 +27,7 @@ set_source_files_properties(${QZ_KBD_OUT}/kbdbridge.rc PROPERTIES
 
 # Both are compiled as qzCardReader.dll is, and share its text conversions and error mapping.
 add_library(kbdbridge_com SHARED ${QZ_KBD_DIR}/kbdbridge_win.cpp
-  ${QZ_KBD_SRC}/app/com/error_info_win.cpp ${QZ_KBD_SRC}/app/com/text_win.cpp
+  ${QZ_KBD_SRC}/app/com/error_info_win.cpp ${QZ_KBD_SRC}/base/text_win.cpp
   ${QZ_KBD_OUT}/kbdbridge_i.c ${QZ_KBD_OUT}/kbdbridge.rc ${QZ_KBD_DIR}/kbdbridge.def)
 set_target_properties(kbdbridge_com PROPERTIES OUTPUT_NAME KbdBridge PREFIX "")
 target_include_directories(kbdbridge_com PRIVATE ${QZ_KBD_OUT} ${QZ_KBD_DIR})
@@ -38,7 +38,7 @@ endif()
 target_link_libraries(kbdbridge_com PRIVATE user32 advapi32)
 
 add_executable(kbdbridge_client_test_win ${QZ_KBD_DIR}/keyboard_reader_test.cpp
-  ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp ${QZ_KBD_SRC}/app/com/text_win.cpp)
+  ${QZ_KBD_SRC}/ui/keyboard_reader_win.cpp ${QZ_KBD_SRC}/base/text_win.cpp)
 set_target_properties(kbdbridge_client_test_win PROPERTIES OUTPUT_NAME kbdbridge_client_test)
 
 foreach(target kbdbridge_com kbdbridge_client_test_win)

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
+#include "base/event_loop_posix.h"
 #include "link/serial_port_posix.h"
 #include "pty_pair.h"
-#include "ui/event_loop_posix.h"
 #include "ui/reader_view_console_posix.h"
 
 namespace qz {

@@ -12,9 +12,9 @@
 #include <functional>
 #include <vector>
 
+#include "base/event_loop_posix.h"
 #include "link/serial_port_posix.h"
 #include "pty_pair.h"
-#include "ui/event_loop_posix.h"
 
 namespace qz {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 #include "link/command_table.h"
 #include "link/frm_comm.h"
 #include "link/receive_buffer.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
+#include "base/event_loop_win.h"
 #include "link/serial_port_win.h"
-#include "ui/event_loop_win.h"
 #include "ui/reader_view_win.h"
 
 namespace qz::win {

@@ -8,8 +8,9 @@
 #include <functional>
 #include <string>
 
+#include "base/event_loop_posix.h"
+#include "link/serial_port.h"
 #include "terminal.h"
-#include "ui/event_loop_posix.h"
 
 namespace qz::ctsim {
 
@@ -21,8 +22,6 @@ struct ServerOptions {
 class Server {
  public:
   using Clock = std::chrono::steady_clock;
-  // One character of 8E1 (start, 8 data, parity, stop) at 9600 baud.
-  static constexpr std::chrono::nanoseconds kByteTime{11'000'000'000LL / 9600};
 
   Server(PosixEventLoop& loop, ServerOptions options);
   ~Server();

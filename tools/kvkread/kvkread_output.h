@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/automation_error.h"
+#include "base/automation_error.h"
 #include "kvk/kvk_data.h"
 
 namespace qz::kvkread {

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "app/com/error_info_win.h"
-#include "app/com/module_win.h"
+#include "base/module_win.h"
 
 namespace qz::win {
 

@@ -7,9 +7,9 @@
 
 #include <oleauto.h>
 
-#include "app/com/module_win.h"
-#include "app/com/raii_win.h"
 #include "app/com/type_library_win.h"
+#include "base/module_win.h"
+#include "base/raii_win.h"
 
 namespace qz::win {
 

@@ -1,7 +1,7 @@
 #include "app/com/error_info_win.h"
 
-#include "app/com/raii_win.h"
-#include "app/com/text_win.h"
+#include "base/raii_win.h"
+#include "base/text_win.h"
 
 namespace qz::win {
 

@@ -11,8 +11,8 @@
 #include <new>
 #include <string>
 
-#include "app/automation_error.h"
-#include "app/com/hresult_win.h"
+#include "base/automation_error.h"
+#include "base/hresult_win.h"
 
 namespace qz::win {
 

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "app/com/error_info_win.h"
-#include "app/com/text_win.h"
+#include "base/text_win.h"
 
 namespace qz::win {
 

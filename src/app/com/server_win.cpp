@@ -10,11 +10,11 @@
 
 #include "app/com/application_object_win.h"
 #include "app/com/class_factory_win.h"
-#include "app/com/module_win.h"
-#include "app/com/raii_win.h"
 #include "app/com/type_library_win.h"
+#include "base/event_loop_win.h"
+#include "base/module_win.h"
+#include "base/raii_win.h"
 #include "qzCardReader.h"
-#include "ui/event_loop_win.h"
 
 // Per-user type-library registration (oleaut32 since Vista); the MinGW headers do not declare it.
 WINOLEAUTAPI RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* full_path, OLECHAR* help_dir);

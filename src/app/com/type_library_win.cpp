@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "app/com/module_win.h"
-#include "app/com/raii_win.h"
+#include "base/module_win.h"
+#include "base/raii_win.h"
 
 namespace qz::win {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/com/text_win.h"
+#include "base/text_win.h"
 
 namespace qz::win {
 

@@ -1,4 +1,4 @@
-#include "app/com/module_win.h"
+#include "base/module_win.h"
 
 #include <atomic>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "ui/event_loop_posix.h"
+#include "base/event_loop_posix.h"
 
 #include <fcntl.h>
 #include <unistd.h>

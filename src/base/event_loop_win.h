@@ -11,7 +11,7 @@
 #include <map>
 #include <vector>
 
-#include "ui/event_loop.h"
+#include "base/event_loop.h"
 
 namespace qz::win {
 

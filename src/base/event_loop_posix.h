@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/event_loop.h"
+#include "base/event_loop.h"
 
 namespace qz {
 

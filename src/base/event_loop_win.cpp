@@ -1,10 +1,10 @@
-#include "ui/event_loop_win.h"
+#include "base/event_loop_win.h"
 
 #include <atomic>
 #include <stdexcept>
 #include <utility>
 
-#include "app/com/module_win.h"
+#include "base/module_win.h"
 
 namespace qz::win {
 namespace {

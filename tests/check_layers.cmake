@@ -1,0 +1,61 @@
+# Fails when an include points up the layer order, or when a file of the portable core includes
+# an operating-system header.
+#
+#   base  ->  kvk, link  ->  ui  ->  app, dialogue  ->  app/com  ->  tools, include
+#
+# A file may include its own folder and any folder of a lower layer. kvk and link stand side by
+# side and know nothing of each other; app and dialogue are one layer (the dialogue is
+# clsApplication's own handlers).
+set(rank_base 0)
+set(rank_kvk 1)
+set(rank_link 1)
+set(rank_ui 2)
+set(rank_app 3)
+set(rank_dialogue 3)
+set(rank_app/com 4)
+set(rank_tools 5)
+set(rank_include 5)
+
+function(layer_of path out)
+  if(path MATCHES "^app/com/")
+    set(${out} app/com PARENT_SCOPE)
+  elseif(path MATCHES "^([a-z]+)/")
+    set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+set(os_headers "windows|winbase|winsock2|unistd|termios|poll|fcntl|dlfcn|signal|pthread|sys/[a-z_]+|objbase|oleauto|ole2")
+file(GLOB_RECURSE files RELATIVE ${ROOT}
+     ${ROOT}/src/*.h ${ROOT}/src/*.cpp ${ROOT}/tools/*.h ${ROOT}/tools/*.cpp ${ROOT}/include/*.h)
+set(bad "")
+foreach(f ${files})
+  string(REGEX REPLACE "^src/" "" inner ${f})
+  layer_of(${inner} own)
+  if(own STREQUAL "" OR NOT DEFINED rank_${own})
+    list(APPEND bad "${f}: in no layer")
+    continue()
+  endif()
+  file(STRINGS ${ROOT}/${f} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+/")
+  foreach(line ${includes})
+    string(REGEX REPLACE "^[^\"]*\"([^\"]+)\".*$" "\\1" target "${line}")
+    layer_of(${target} theirs)
+    if(theirs STREQUAL own OR NOT DEFINED rank_${theirs})
+      continue()
+    endif()
+    if(NOT rank_${theirs} LESS rank_${own} AND NOT (rank_${theirs} EQUAL 3 AND rank_${own} EQUAL 3))
+      list(APPEND bad "${f}: includes ${target} (${theirs} is not below ${own})")
+    endif()
+  endforeach()
+  if(f MATCHES "^src/" AND NOT f MATCHES "_(posix|win)\\.(cpp|h)$")
+    file(STRINGS ${ROOT}/${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*<(${os_headers})\\.h>")
+    if(lines)
+      list(APPEND bad "${f}: operating-system header in the portable core: ${lines}")
+    endif()
+  endif()
+endforeach()
+if(bad)
+  string(REPLACE ";" "\n" bad "${bad}")
+  message(FATAL_ERROR "Includes against the layer order:\n${bad}")
+endif()
