@@ -219,7 +219,7 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
   options.terminal.card = qz::ctsim::DefaultCardFor(card == "fixed", CTSIM_DATA_DIR);
   options.terminal.answer_delay = std::chrono::milliseconds{delay_ms};
   qz::ctsim::Server server(base.PosixLoop(), options);
-  setenv("QZCARDREADER_PORTS", server.OpenPty().c_str(), 1);
+  base.SetPorts({server.OpenPty()});
 
   Trace trace;
   server.SetOnWritten([&](const qz::t1::Bytes&) {
@@ -365,9 +365,10 @@ class ChildSimulator {
 int SeparateProcess(const std::string& card, int reads, bool pace) {
   KindOf(card);
   ChildSimulator sim(card, pace);
-  setenv("QZCARDREADER_PORTS", sim.Path().c_str(), 1);
+  qz::PosixPlatform& base = qz::PosixPlatform::Default();
+  base.SetPorts({sim.Path()});
   Trace trace;
-  TracedPlatform platform(qz::PosixPlatform::Default(), trace);
+  TracedPlatform platform(base, trace);
   qz::clsApplication app(platform);
   app.CommPort(1);
 
@@ -398,7 +399,7 @@ int SeparateProcess(const std::string& card, int reads, bool pace) {
 int PortSearch(int scans) {
   // Four ptys nobody answers on; their masters stay open so that the slaves can be opened.
   std::vector<int> masters;
-  std::string ports;
+  std::vector<std::string> ports;
   for (int i = 0; i < 4; ++i) {
     const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) throw std::runtime_error("posix_openpt");
@@ -406,11 +407,10 @@ int PortSearch(int scans) {
     masters.push_back(fd);
     char name[128];
     if (ptsname_r(fd, name, sizeof name) != 0) throw std::runtime_error("ptsname_r");
-    if (i > 0) ports.push_back(':');
-    ports.append(name);
+    ports.emplace_back(name);
   }
-  setenv("QZCARDREADER_PORTS", ports.c_str(), 1);
-  qz::clsApplication app(qz::PosixPlatform::Default());
+  qz::PosixPlatform platform(ports);
+  qz::clsApplication app(platform);
 
   std::vector<double> shares, walls, cpus;
   for (int i = 0; i < scans; ++i) {

@@ -6,7 +6,6 @@
 //
 // Exit status: 0 read, 1 another result (printed), 2 an error was raised or bad arguments.
 #include <qzcardreader/qzcardreader.h>
-#include <stdlib.h>
 
 #include <iostream>
 
@@ -15,10 +14,9 @@ int main(int argc, char** argv) {
     std::cerr << "usage: read_card DEVICE   (for example /dev/ttyUSB0, or the path ctsim prints)\n";
     return 2;
   }
-  // The component numbers its ports COM1, COM2, ...; QZCARDREADER_PORTS maps them to devices.
-  setenv("QZCARDREADER_PORTS", argv[1], 1);
-
-  qz::clsApplication app(qz::PosixPlatform::Default());
+  // The component numbers its ports COM1, COM2, ...; the platform maps them to devices.
+  qz::PosixPlatform platform({argv[1]});
+  qz::clsApplication app(platform);
   app.CommPort(1);
   app.WaitingTime(10);  // ask the terminal ten times for a card before giving up
   try {

@@ -58,7 +58,7 @@ std::string ErrorLogPath() {
 }
 
 std::unique_ptr<SerialPort> PosixPlatform::CreateSerialPort() {
-  return std::make_unique<PosixSerialPort>(loop_);
+  return std::make_unique<PosixSerialPort>(loop_, ports_);
 }
 
 std::unique_ptr<ReaderView> PosixPlatform::CreateReaderView() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/platform.h"
 #include "base/event_loop_posix.h"
@@ -11,6 +12,13 @@ namespace qz {
 
 class PosixPlatform final : public Platform {
  public:
+  // ports: the devices of COM1, COM2, ...; empty for the default (QZCARDREADER_PORTS when the
+  // user set it, else the system's serial devices).
+  explicit PosixPlatform(std::vector<std::string> ports = {}) : ports_(std::move(ports)) {}
+  // Ports opened from now on use the new list (a simulated terminal's pty is known only once
+  // the simulator runs on this platform's loop).
+  void SetPorts(std::vector<std::string> ports) { ports_ = std::move(ports); }
+
   EventLoop& Loop() override { return loop_; }
   // The same loop, with its descriptor and signal watches (for tools that share it).
   PosixEventLoop& PosixLoop() { return loop_; }
@@ -27,6 +35,7 @@ class PosixPlatform final : public Platform {
 
  private:
   PosixEventLoop loop_;
+  std::vector<std::string> ports_;
 };
 
 // Where the error log goes: beside the shared library this code was loaded from, named after its

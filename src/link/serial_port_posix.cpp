@@ -62,8 +62,13 @@ constexpr std::size_t kListenedBytes = 2;
 
 }  // namespace
 
-std::optional<std::string> PosixPortPath(std::int16_t port) {
+std::optional<std::string> PosixPortPath(std::int16_t port, const std::vector<std::string>& ports) {
   if (port <= 0) return std::nullopt;
+  if (!ports.empty()) {
+    if (static_cast<std::size_t>(port) > ports.size() || ports[port - 1].empty())
+      return std::nullopt;
+    return ports[port - 1];
+  }
   if (const char* list = std::getenv("QZCARDREADER_PORTS")) {
     std::string_view rest(list);
     for (int n = 1;; ++n) {
@@ -80,8 +85,8 @@ std::optional<std::string> PosixPortPath(std::int16_t port) {
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-PosixSerialPort::PosixSerialPort(PosixEventLoop& loop)
-    : loop_(loop), alive_(std::make_shared<bool>(true)) {}
+PosixSerialPort::PosixSerialPort(PosixEventLoop& loop, std::vector<std::string> ports)
+    : loop_(loop), alive_(std::make_shared<bool>(true)), ports_(std::move(ports)) {}
 
 PosixSerialPort::~PosixSerialPort() {
   *alive_ = false;
@@ -103,7 +108,7 @@ void PosixSerialPort::SetPortOpen(bool open) {
 }
 
 void PosixSerialPort::Open() {
-  const std::optional<std::string> path = PosixPortPath(port_);
+  const std::optional<std::string> path = PosixPortPath(port_, ports_);
   if (!path) Raise(kErrInvalidPortNumber, "Invalid port number: COM" + std::to_string(port_));
   struct stat st {};
   if (stat(path->c_str(), &st) != 0)

@@ -1,6 +1,7 @@
 // The serial port on Linux: a termios device at 9600 baud 8E1, raw, no flow control, opened
 // non-blocking and exclusively, with the receive buffer and threshold notification of the Comm
-// control. Port n is /dev/ttyS{n-1}, or the n-th path of QZCARDREADER_PORTS (colon-separated).
+// control. Port n is the n-th path of the list the port is made with; without one, the n-th
+// path of the user's QZCARDREADER_PORTS (colon-separated), or else /dev/ttyS{n-1}.
 #pragma once
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/event_loop_posix.h"
 #include "link/receive_buffer.h"
@@ -15,12 +17,13 @@
 
 namespace qz {
 
-// The device path of COMn under the current environment; nullopt when n names no port.
-std::optional<std::string> PosixPortPath(std::int16_t port);
+// The device path of COMn: the n-th of ports, or when ports is empty the default as above;
+// nullopt when n names no port.
+std::optional<std::string> PosixPortPath(std::int16_t port, const std::vector<std::string>& ports);
 
 class PosixSerialPort : public SerialPort {
  public:
-  explicit PosixSerialPort(PosixEventLoop& loop);
+  PosixSerialPort(PosixEventLoop& loop, std::vector<std::string> ports);
   ~PosixSerialPort() override;
   PosixSerialPort(const PosixSerialPort&) = delete;
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -55,6 +58,7 @@ class PosixSerialPort : public SerialPort {
 
   PosixEventLoop& loop_;
   std::shared_ptr<bool> alive_;
+  std::vector<std::string> ports_;
   std::int16_t port_ = 0;
   int fd_ = -1;
   std::string path_;

@@ -150,13 +150,13 @@ std::int32_t ErrorOf(const std::function<void()>& f) {
 TEST(PosixSerialPort, OpensTheMappedDevice8E1AndExclusively) {
   {
     ScopedEnv env("QZCARDREADER_PORTS", "");
-    EXPECT_EQ(PosixPortPath(1), "/dev/ttyS0");
-    EXPECT_EQ(PosixPortPath(12), "/dev/ttyS11");
+    EXPECT_EQ(PosixPortPath(1, {}), "/dev/ttyS0");
+    EXPECT_EQ(PosixPortPath(12, {}), "/dev/ttyS11");
   }
   PosixEventLoop loop;
   PtyPair pty;
-  ScopedEnv env("QZCARDREADER_PORTS", pty.SlavePath() + ":/dev/qz-no-such-device");
-  PosixSerialPort port(loop), other(loop);
+  const std::vector<std::string> ports{pty.SlavePath(), "/dev/qz-no-such-device"};
+  PosixSerialPort port(loop, ports), other(loop, ports);
   EXPECT_EQ(ErrorOf([&] { port.Output(std::vector<std::uint8_t>{1}); }), kErrPortNotOpen);
   for (std::int16_t n : {0, -1, 2, 3}) {
     port.SetCommPort(n);
@@ -183,8 +183,7 @@ TEST(PosixSerialPort, OpensTheMappedDevice8E1AndExclusively) {
 TEST(PosixSerialPort, RawBytesOutAndThresholdNotificationsIn) {
   PosixEventLoop loop;
   PtyPair pty;
-  ScopedEnv env("QZCARDREADER_PORTS", pty.SlavePath());
-  PosixSerialPort port(loop);
+  PosixSerialPort port(loop, {pty.SlavePath()});
   int notified = 0;
   port.SetOnComm([&] { ++notified; });
   EXPECT_EQ(port.RThreshold(), 3);

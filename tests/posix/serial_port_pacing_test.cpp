@@ -46,11 +46,10 @@ std::vector<std::uint8_t> Counting(std::uint8_t from, std::size_t n) {
 struct PacedPort {
   PosixEventLoop loop;
   PtyPair pty;
-  ScopedEnv env{"QZCARDREADER_PORTS", pty.SlavePath()};
   // A second look at the port's line, opened before the port makes it exclusive: it only counts
   // what waits in the driver, never reads.
   int look = open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  PosixSerialPort port{loop};
+  PosixSerialPort port{loop, {pty.SlavePath()}};
   int notified = 0;
 
   PacedPort() {

@@ -69,7 +69,7 @@ constexpr char kFooter[] =
 // When the user may not open the terminal's device, says which group grants it (dialout on
 // Debian), since the port error itself only says "Permission denied".
 void HintAtDevicePermission(std::int16_t port) {
-  const std::optional<std::string> path = qz::PosixPortPath(port);
+  const std::optional<std::string> path = qz::PosixPortPath(port, {});
   if (!path || access(path->c_str(), R_OK | W_OK) == 0 || errno != EACCES) return;
   std::string owner = "dialout";
   struct stat st {};
@@ -112,10 +112,10 @@ int Run(const Options& o) {
     options.terminal.card = qz::ctsim::DefaultCardFor(
         scenario->kind == qz::ctsim::ScenarioKind::kFixed, CTSIM_DATA_DIR);
     simulator = std::make_unique<qz::ctsim::Server>(platform.PosixLoop(), options);
-    setenv("QZCARDREADER_PORTS", simulator->OpenPty().c_str(), 1);
+    platform.SetPorts({simulator->OpenPty()});
     port = 1;
   } else if (!o.device.empty()) {
-    setenv("QZCARDREADER_PORTS", o.device.c_str(), 1);
+    platform.SetPorts({o.device});
     port = 1;
   }
 
