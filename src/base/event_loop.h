@@ -25,8 +25,6 @@ class EventLoop {
   // Dispatches events, sleeping while there are none, until `done()` is true. `done` is tested
   // before the first wait and after every dispatched event.
   virtual void RunUntil(const std::function<bool()>& done) = 0;
-  // Dispatches what is ready now without waiting (the message-pump of the port search).
-  virtual void ProcessPending() = 0;
 };
 
 }  // namespace qz

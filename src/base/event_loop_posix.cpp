@@ -128,26 +128,6 @@ void PosixEventLoop::RunUntil(const std::function<bool()>& done) {
   }
 }
 
-void PosixEventLoop::ProcessPending() {
-  // Only what is ready at the time of the call (and what that directly posts), so that a handler
-  // that keeps posting cannot hold the caller here.
-  Poll(std::chrono::nanoseconds{0});
-  const Clock::time_point now = Clock::now();
-  for (int round = 0; round < 4; ++round) {
-    bool any = false;
-    for (std::size_t n = posted_.size() + ready_.size(); n > 0; --n) {
-      if (!DispatchOne(Clock::time_point::min())) break;
-      any = true;
-    }
-    while (!timers_.empty() && timers_.begin()->first.first <= now && posted_.empty() &&
-           ready_.empty()) {
-      DispatchOne(now);
-      any = true;
-    }
-    if (!any) break;
-  }
-}
-
 PosixEventLoop::WatchId PosixEventLoop::WatchFd(int fd, short events, FdHandler handler) {
   const WatchId id = ++last_id_;
   watches_.emplace(id, Watch{fd, events, std::move(handler)});

@@ -38,7 +38,6 @@ class PosixEventLoop : public EventLoop {
   void CancelTimer(TimerId id) override;
   void Post(Task task) override;
   void RunUntil(const std::function<bool()>& done) override;
-  void ProcessPending() override;
 
   // Calls `handler` whenever `fd` is ready for `events`. When poll reports POLLHUP, POLLERR or
   // POLLNVAL the handler sees those bits once and the watch ends: a hung-up descriptor stays

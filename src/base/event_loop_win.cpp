@@ -172,11 +172,4 @@ void WinEventLoop::RunUntil(const std::function<bool()>& done) {
   }
 }
 
-void WinEventLoop::ProcessPending() {
-  const Depth depth(*this);
-  // Bounded, so that a source that keeps itself busy cannot trap the caller here.
-  for (int i = 0; i < 10000 && DispatchOne(); ++i) {
-  }
-}
-
 }  // namespace qz::win

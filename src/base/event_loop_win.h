@@ -26,7 +26,6 @@ class WinEventLoop final : public EventLoop {
   void CancelTimer(TimerId id) override;
   void Post(Task task) override;
   void RunUntil(const std::function<bool()>& done) override;
-  void ProcessPending() override;
 
   // Calls on_signal on the loop each time the (manual-reset or auto-reset) event is signalled,
   // until unwatched. The callback must reset or re-arm the event.

@@ -38,11 +38,6 @@ class FakeEventLoop : public EventLoop {
     }
   }
 
-  void ProcessPending() override {
-    ++pumps_;
-    Drain();
-  }
-
   // Moves the clock forward, running everything that falls due on the way, in time order.
   void AdvanceBy(std::chrono::milliseconds d) {
     const Clock until = now_ + d;
@@ -64,7 +59,6 @@ class FakeEventLoop : public EventLoop {
   Clock Now() const { return now_; }
   std::size_t PendingTimers() const { return timers_.size(); }
   // How often the component pumped the loop instead of waiting in RunUntil.
-  std::size_t Pumps() const { return pumps_; }
 
  private:
   bool RunOnePosted() {
@@ -86,7 +80,6 @@ class FakeEventLoop : public EventLoop {
   TimerId last_id_ = 0;
   std::map<std::pair<Clock, TimerId>, Task> timers_;
   std::deque<Task> posted_;
-  std::size_t pumps_ = 0;
 };
 
 }  // namespace qz::testing

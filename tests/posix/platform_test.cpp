@@ -63,7 +63,7 @@ TEST(PosixEventLoop, TimersInDueOrderNeverEarlyAndPostedTasksAfterTheCurrentOne)
   EXPECT_THROW(loop.RunUntil([] { return false; }), std::runtime_error);
   bool done = false;
   loop.Post([&] { done = true; });
-  loop.ProcessPending();  // runs what is ready, never waits
+  loop.RunUntil([&] { return done; });
   EXPECT_TRUE(done);
   EXPECT_EQ(runs, 1);
   // Waiting with nothing that could ever happen is a mistake, not a hang.
