@@ -1,5 +1,6 @@
 # Installation of the Linux build (library, headers, kvkread, ctsim, man pages), the CMake
-# package and pkg-config file for hosts, the example program, and the .deb through CPack.
+# package and pkg-config file for hosts, and the .deb through CPack. The example program is built
+# against the installed tree only (tests/packaging), as a host would build it.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -13,7 +14,6 @@ set_property(TARGET qzcardreader PROPERTY INTERFACE_INCLUDE_DIRECTORIES
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/qzcardreader>")
-add_library(qzCardReader::qzcardreader ALIAS qzcardreader)
 
 # Installed programs find the library relative to themselves, wherever the prefix is.
 file(RELATIVE_PATH QZ_BIN_TO_LIB /qz/${CMAKE_INSTALL_BINDIR} /qz/${CMAKE_INSTALL_LIBDIR})
@@ -77,9 +77,5 @@ if(QZ_HELP2MAN)
 else()
   message(STATUS "help2man not found: no man pages (scripts/deps.sh native installs it)")
 endif()
-
-# The example program, built here so that it keeps compiling.
-add_subdirectory(${PROJECT_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples)
-target_compile_options(read_card PRIVATE ${QZ_WARNINGS})
 
 include(${CMAKE_CURRENT_LIST_DIR}/deb.cmake)

@@ -34,5 +34,5 @@ target_link_libraries(kvkread PRIVATE ctsim_lib qzcardreader CLI11::CLI11 nlohma
 target_compile_options(kvkread PRIVATE ${QZ_WARNINGS})
 set_target_properties(kvkread PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/kvkread)
 
-# Installation, the CMake and pkg-config packages, the example program and the .deb.
+# Installation, the CMake and pkg-config packages and the .deb.
 include(${CMAKE_CURRENT_LIST_DIR}/packaging.cmake)
