@@ -40,7 +40,6 @@ class Host {
     for (CmdType cmd : kDialogue) out.push_back(Send(cmd));
     return out;
   }
-  Terminal& Sim() { return terminal_; }
 
  private:
   Terminal terminal_;
@@ -68,8 +67,6 @@ TEST(CtsimTerminal, AnswersByT1RulesAndRepeatsTheLastAnswerForTheOldSequence) {
       {0x21, 0x00, 0x02, 0x90, 0x01, 0xB2}};
   for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(Joined(a[i]), expected[i]) << i;
   EXPECT_EQ(Joined(host.Repeat()), expected[5]);  // the host did not take it: the same again
-  EXPECT_EQ(host.Sim().Repeats(), 1);
-  EXPECT_EQ(host.Sim().CommandsExecuted(), 5);
   // A RESYNCH restarts both numberings.
   EXPECT_EQ(Joined(host.Dialogue()[1]), expected[1]);
   EXPECT_TRUE(Host("silent").Send(CMD_Resynch).empty());
@@ -103,14 +100,6 @@ TEST(CtsimFault, ParsesWhatItListsAndRefusesMalformedNames) {
   EXPECT_FALSE(ParseScenario("card-after-x"));
 }
 
-std::vector<std::string> Notes(const Answers& answers) {
-  std::vector<std::string> out;
-  for (const auto& a : answers)
-    for (const Chunk& c : a)
-      if (!c.note.empty()) out.push_back(c.note);
-  return out;
-}
-
 TEST(CtsimFault, StrikesWhereItsArgumentSaysOnceEachDialogue) {
   // Byte 6 of the dialogue's answers is the RESET CT answer's LEN (RESYNCH's answer has 4).
   Host noisy("tagged", "noise:6");
@@ -121,10 +110,8 @@ TEST(CtsimFault, StrikesWhereItsArgumentSaysOnceEachDialogue) {
   // The answer to the fault's step, after checking that every other answer is as usual.
   const auto struck = [&](const std::string& fault, std::size_t step) {
     const Answers a = Host("tagged", fault).Dialogue();
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t i = 0; i < a.size(); ++i)
       EXPECT_TRUE(i == step || Joined(a[i]) == Joined(plain[i])) << fault << " step " << i;
-    }
-    EXPECT_EQ(Notes(a), std::vector<std::string>{"fault " + fault + " done"});
     return a[step];
   };
   EXPECT_EQ(Joined(struck("cut:1", 1)).size(), 3u);

