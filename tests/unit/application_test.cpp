@@ -7,16 +7,19 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/cls_application.h"
+#include "link/frm_comm.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/scripted_terminal.h"
 
@@ -272,28 +275,49 @@ TEST_F(ApplicationTest, PortErrorsAreRaisedAndLoggedOnce) {
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
 }
 
-// A write fails with the port open: the host gets that error, or the log's own failure when
-// the log cannot be written, and either way the closing steps have run.
-TEST_F(ApplicationTest, WriteFailureDuringTheReadRunsTheClosingSteps) {
-  for (bool log_fails : {false, true}) {
-    SCOPED_TRACE(log_fails);
-    platform.log_fails = log_fails;
+// A handler fails with the port open: the host gets the failure as an AutomationError, or the
+// log's own failure when the log cannot be written, and either way the closing steps have run.
+TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingSteps) {
+  struct Case {
+    std::exception_ptr thrown;
+    bool log_fails;
+    std::int32_t number;
+    const char* description;
+  };
+  const auto write_failed = std::make_exception_ptr(
+      AutomationError(kErrPortNotAvailable, kSerialErrorSource, "Write timed out"));
+  const Case cases[] = {
+      {write_failed, false, kErrPortNotAvailable, "Write timed out"},
+      {write_failed, true, 75, "Path/File access error"},
+      {std::make_exception_ptr(std::bad_alloc()), false, 7, "Out of memory"},
+      {std::make_exception_ptr(std::runtime_error("no timer left")), false, 51, "no timer left"},
+      {std::make_exception_ptr(42), false, 51, "Internal error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    platform.log_fails = c.log_fails;
     platform.log_lines.clear();
     int open_at_failure = -1;
     terminal.on_command = [&](CmdType cmd) {
       if (cmd != CMD_SelectFile) return;
       open_at_failure = platform.bus.open_count;
-      throw AutomationError(kErrPortNotAvailable, kSerialErrorSource, "Write timed out");
+      std::rethrow_exception(c.thrown);
     };
     const AutomationError err = Raised([&] { app->ReadCard(CRT_CommPort); });
-    EXPECT_EQ(err.Number(), log_fails ? 75 : kErrPortNotAvailable);
-    EXPECT_EQ(platform.log_lines.size(), log_fails ? 0u : 1u);
+    EXPECT_EQ(err.Number(), c.number);
+    EXPECT_EQ(err.Description(), c.description);
+    ASSERT_EQ(platform.log_lines.size(), c.log_fails ? 0u : 1u);
+    if (!c.log_fails) {
+      EXPECT_NE(platform.log_lines[0].find("\tErrNo : " + std::to_string(c.number) +
+                                           "\tErrDesc. : " + c.description + "\t"),
+                std::string::npos);
+    }
     EXPECT_EQ(open_at_failure, 1);
     ExpectIdle();
-
-    terminal.on_command = nullptr;
-    EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
   }
+  terminal.on_command = nullptr;
+  platform.log_fails = false;
+  EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
 }
 
 TEST_F(ApplicationTest, NewObjectHasDefaultsAndDestroyingOneClosesItsPortAndStopsItsTimer) {
@@ -345,6 +369,25 @@ TEST_F(ApplicationTest, PortSearchSkipsPortsThatFailToOpenAndEndsAtTheLastPort) 
   EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist";
   EXPECT_EQ(platform.loop.Now(), milliseconds(600)) << "only COM3 was listened to, twice";
   EXPECT_EQ(platform.bus.open_count, 0);
+}
+
+// Whatever fails inside the search, the host gets a port number, never an error, and no port
+// stays open; a terminal that had already answered still counts.
+TEST_F(ApplicationTest, PortSearchEndsWithWhatItHasWhenSomethingFails) {
+  struct Case {
+    milliseconds at;
+    std::exception_ptr thrown;
+    std::int16_t port;
+  };
+  for (const Case& c :
+       {Case{milliseconds(5), std::make_exception_ptr(std::bad_alloc()), -1},
+        Case{milliseconds(100), std::make_exception_ptr(std::runtime_error("host failed")), 1}}) {
+    platform.loop.AddTimer(c.at, [&c] { std::rethrow_exception(c.thrown); });
+    EXPECT_EQ(app->GetCardPort(), c.port);
+    EXPECT_EQ(platform.bus.open_count, 0);
+    EXPECT_FALSE(peer.PortCheck());
+  }
+  EXPECT_EQ(app->GetCardPort(), 1) << "the next search starts afresh";
 }
 
 // Keyboard reads.

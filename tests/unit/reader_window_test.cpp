@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <exception>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +24,12 @@ struct Owner : frmkvkUIEvents {
     if (unload_on_report != nullptr) unload_on_report->Unload();
   }
   void KeyboardError(AutomationError&, std::string&, std::string&, std::string&) override {}
-  void mError(AutomationError&, std::string&, std::string&, std::string&) override {}
+  void mError(AutomationError& err, std::string&, std::string&, std::string&) override {
+    errors.push_back(err);
+  }
 
   int closes = 0;
+  std::vector<AutomationError> errors;
   frmkvkUI* unload_on_report = nullptr;
 };
 
@@ -75,6 +81,28 @@ TEST_F(ReaderWindowTest, KeyboardReadStartsAtThePollAfterTheWindowIsShown) {
   EXPECT_EQ(platform.loop.PendingTimers(), 0u) << "one read per EnableCherryTimer";
   window.Unload();
   EXPECT_EQ(platform.keyboards_alive, 0);
+}
+
+// Whatever fails in the keyboard read reaches the owner through mError, and the wait ends.
+TEST_F(ReaderWindowTest, EveryFailureOfTheKeyboardReadIsHandedUpThroughMError) {
+  struct Case {
+    std::exception_ptr thrown;
+    std::int32_t number;
+    const char* description;
+  };
+  for (const Case& c :
+       {Case{std::make_exception_ptr(std::bad_alloc()), 7, "Out of memory"},
+        Case{std::make_exception_ptr(std::runtime_error("")), 51, "Internal error"}}) {
+    Owner fresh;
+    frmkvkUI w(platform.loop, platform.CreateReaderView(), fresh,
+               [&c]() -> std::unique_ptr<KeyboardReader> { std::rethrow_exception(c.thrown); });
+    w.EnableCherryTimer();
+    w.ShowModal();
+    ASSERT_EQ(fresh.errors.size(), 1u);
+    EXPECT_EQ(fresh.errors[0].Number(), c.number);
+    EXPECT_EQ(fresh.errors[0].Description(), c.description);
+    EXPECT_FALSE(w.CherryReturnValue());
+  }
 }
 
 TEST_F(ReaderWindowTest, UnloadDuringTheReadReleasesTheReaderAfterItsCall) {
