@@ -40,7 +40,7 @@ TEST(Soak, ManyReadsOnOneObjectLeaveNothingBehind) {
   auto wrong = StartTerminal("wrong-card");
   SetPorts({tagged->PeerPath(), wrong->PeerPath()});
 
-  clsApplication app(PosixPlatform::Default());
+  clsApplication app;
   std::map<int, int> results;
   long fds_after_warm_up = 0;
   [[maybe_unused]] std::size_t heap_after_warm_up = 0;

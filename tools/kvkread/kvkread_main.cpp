@@ -91,8 +91,6 @@ struct Options {
 };
 
 int Run(const Options& o) {
-  qz::PosixPlatform& platform = qz::PosixPlatform::Default();
-
   // The simulated terminal runs on this thread's loop, on a pseudo-terminal of its own, so a
   // read against it is the same read as against hardware.
   std::unique_ptr<qz::ctsim::Server> simulator;
@@ -110,7 +108,8 @@ int Run(const Options& o) {
     options.terminal.scenario = *scenario;
     options.terminal.card =
         qz::ctsim::DefaultCard(scenario->kind == qz::ctsim::ScenarioKind::kFixed);
-    simulator = std::make_unique<qz::ctsim::Server>(platform.PosixLoop(), options);
+    simulator = std::make_unique<qz::ctsim::Server>(qz::PosixPlatform::Default().PosixLoop(),
+                                                    options);
     qz::SetPorts({simulator->OpenPty()});
     port = 1;
   } else if (!o.device.empty()) {
@@ -118,7 +117,7 @@ int Run(const Options& o) {
     port = 1;
   }
 
-  qz::clsApplication app(platform);
+  qz::clsApplication app;
   if (o.waiting_time) app.WaitingTime(static_cast<std::int16_t>(*o.waiting_time));
 
   if (o.find_port) {
