@@ -108,8 +108,8 @@ int Run(const Options& o) {
     options.terminal.scenario = *scenario;
     options.terminal.card =
         qz::ctsim::DefaultCard(scenario->kind == qz::ctsim::ScenarioKind::kFixed);
-    simulator = std::make_unique<qz::ctsim::Server>(qz::PosixPlatform::Default().PosixLoop(),
-                                                    options);
+    simulator =
+        std::make_unique<qz::ctsim::Server>(qz::PosixPlatform::Default().PosixLoop(), options);
     qz::SetPorts({simulator->OpenPty()});
     port = 1;
   } else if (!o.device.empty()) {
