@@ -25,9 +25,9 @@
 #include "app/enums.h"
 // SetPorts() names the devices of COM1, COM2, ...; PortPath(n) tells which device COMn opens.
 #include "app/ports_posix.h"
-// AutomationError: what ReadCard raises (number, source, description), e.g. ERR_NoPortSet, or
-// the serial port's own errors 8002 (no such port), 8010 (not available, in use, write failed)
-// and 8015 (line settings refused).
+// AutomationError: what ReadCard raises (number, source, description), e.g. ERR_NoPortSet, the
+// serial port's own errors 8002 (no such port), 8010 (not available, in use, write failed) and
+// 8015 (line settings refused), or 7 / 51 for a failure inside the component.
 #include "base/automation_error.h"
 // clsKVKData: the seventeen texts of a card (UTF-8); KVKField and kKVKFieldNames name them.
 #include "kvk/kvk_data.h"
