@@ -37,9 +37,6 @@
 #include "ctsim_server_posix.h"
 #include "scenario.h"
 
-#ifndef CTSIM_DATA_DIR
-#define CTSIM_DATA_DIR "tests/data"
-#endif
 #ifndef QZ_CTSIM_PATH
 #define QZ_CTSIM_PATH "ctsim"
 #endif
@@ -216,7 +213,7 @@ int InProcess(const std::string& card, int reads, int delay_ms) {
   options.pace = true;
   options.terminal.scenario.kind = KindOf(card);
   options.terminal.scenario.name = card;
-  options.terminal.card = qz::ctsim::DefaultCardFor(card == "fixed", CTSIM_DATA_DIR);
+  options.terminal.card = qz::ctsim::DefaultCard(card == "fixed");
   options.terminal.answer_delay = std::chrono::milliseconds{delay_ms};
   qz::ctsim::Server server(base.PosixLoop(), options);
   base.SetPorts({server.OpenPty()});

@@ -1,44 +1,34 @@
 # Installation of the Linux build (library, headers, kvkread, ctsim, man pages), the CMake
-# package and pkg-config file for hosts, the example program, and the .deb through CPack.
+# package and pkg-config file for hosts, and the .deb through CPack. The example program is built
+# against the installed tree only (tests/packaging), as a host would build it.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(QZ_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/packaging)
 
-# The library keeps its one file name, libqzcardreader.so (no versioned soname): the error log is
-# named after the file the library was loaded from, and a copy of that one file beside a program
-# is all a host needs. Include directories work both in this tree (src/ and include/) and
-# installed (<prefix>/include for <qzcardreader/qzcardreader.h>, <prefix>/include/qzcardreader
-# for the headers' own "app/...", "link/..." includes).
+# Include directories work both in this tree (src/ and include/) and installed (<prefix>/include
+# for <qzcardreader/qzcardreader.h>, <prefix>/include/qzcardreader for the headers' own
+# "app/...", "kvk/..." includes).
 set_property(TARGET qzcardreader PROPERTY INTERFACE_INCLUDE_DIRECTORIES
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/qzcardreader>")
-add_library(qzCardReader::qzcardreader ALIAS qzcardreader)
 
 # Installed programs find the library relative to themselves, wherever the prefix is.
 file(RELATIVE_PATH QZ_BIN_TO_LIB /qz/${CMAKE_INSTALL_BINDIR} /qz/${CMAKE_INSTALL_LIBDIR})
-set_target_properties(ctsim PROPERTIES INSTALL_RPATH "$ORIGIN/${QZ_BIN_TO_LIB}")
-if(TARGET kvkread)
-  set_target_properties(kvkread PROPERTIES INSTALL_RPATH "$ORIGIN/${QZ_BIN_TO_LIB}")
-endif()
+set_target_properties(ctsim kvkread PROPERTIES INSTALL_RPATH "$ORIGIN/${QZ_BIN_TO_LIB}")
 
 install(TARGETS qzcardreader EXPORT qzCardReaderTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS ctsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET kvkread)
-  install(TARGETS kvkread RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS ctsim kvkread RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# Headers: the public one, and the Linux build's headers under include/qzcardreader with their
-# folders kept (the Windows layer's headers are left out).
+# Headers: the host's API only (the object, the record, the enumerations, the error, the ports),
+# with their folders kept; everything else stays inside the library.
 install(FILES ${PROJECT_SOURCE_DIR}/include/qzcardreader/qzcardreader.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qzcardreader)
-file(GLOB_RECURSE QZ_INSTALL_HEADERS RELATIVE ${PROJECT_SOURCE_DIR}/src CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/src/*.h)
-list(FILTER QZ_INSTALL_HEADERS EXCLUDE REGEX "(_win\\.h$|^app/com/)")
-foreach(header ${QZ_INSTALL_HEADERS})
+foreach(header app/cls_application.h app/enums.h app/ports_posix.h base/automation_error.h
+               kvk/kvk_data.h)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/src/${header}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qzcardreader/${folder})
@@ -73,25 +63,19 @@ if(QZ_HELP2MAN)
   set(QZ_MAN_kvkread "read a German health-insurance card (KVK) from a card terminal")
   set(QZ_MAN_ctsim "simulated KVK card terminal on a pseudo-terminal")
   foreach(tool kvkread ctsim)
-    if(TARGET ${tool})
-      set(page ${CMAKE_BINARY_DIR}/man/${tool}.1)
-      add_custom_command(OUTPUT ${page}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-        COMMAND ${QZ_HELP2MAN} --no-info --no-discard-stderr
-                --version-string=${PROJECT_VERSION} --name=${QZ_MAN_${tool}}
-                --output=${page} $<TARGET_FILE:${tool}>
-        DEPENDS ${tool} VERBATIM)
-      list(APPEND QZ_MAN_PAGES ${page})
-    endif()
+    set(page ${CMAKE_BINARY_DIR}/man/${tool}.1)
+    add_custom_command(OUTPUT ${page}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${QZ_HELP2MAN} --no-info --no-discard-stderr
+              --version-string=${PROJECT_VERSION} --name=${QZ_MAN_${tool}}
+              --output=${page} $<TARGET_FILE:${tool}>
+      DEPENDS ${tool} VERBATIM)
+    list(APPEND QZ_MAN_PAGES ${page})
   endforeach()
   add_custom_target(manpages ALL DEPENDS ${QZ_MAN_PAGES})
   install(FILES ${QZ_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
   message(STATUS "help2man not found: no man pages (scripts/deps.sh native installs it)")
 endif()
-
-# The example program, built here so that it keeps compiling.
-add_subdirectory(${PROJECT_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples)
-target_compile_options(read_card PRIVATE ${QZ_WARNINGS})
 
 include(${CMAKE_CURRENT_LIST_DIR}/deb.cmake)

@@ -14,9 +14,9 @@ int main(int argc, char** argv) {
     std::cerr << "usage: read_card DEVICE   (for example /dev/ttyUSB0, or the path ctsim prints)\n";
     return 2;
   }
-  // The component numbers its ports COM1, COM2, ...; the platform maps them to devices.
-  qz::PosixPlatform platform({argv[1]});
-  qz::clsApplication app(platform);
+  // The component numbers its ports COM1, COM2, ...; this makes the device COM1.
+  qz::SetPorts({argv[1]});
+  qz::clsApplication app;
   app.CommPort(1);
   app.WaitingTime(10);  // ask the terminal ten times for a card before giving up
   try {

@@ -9,9 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "app/ports_posix.h"
 #include "base/automation_error.h"
+#include "base/unique_fd_posix.h"
 #include "link/serial_port_posix.h"
-#include "ui/keyboard_reader_posix.h"
 #include "ui/reader_view_console_posix.h"
 
 namespace qz {
@@ -66,7 +67,10 @@ std::unique_ptr<ReaderView> PosixPlatform::CreateReaderView() {
 }
 
 std::unique_ptr<KeyboardReader> PosixPlatform::CreateKeyboardReader() {
-  return CreatePosixKeyboardReader();
+  // What Windows reports when the keyboard's COM class is not registered; ReadCard tells the
+  // host that no keyboard driver is installed.
+  throw AutomationError(kErrComponentNotRegistered, "qzCardReader",
+                        "Component not correctly registered");
 }
 
 std::string PosixPlatform::ShortDate() {
@@ -79,18 +83,15 @@ std::string PosixPlatform::LongTime() {
 void PosixPlatform::AppendErrorLogLine(const std::string& line) {
   const std::string entry = line + "\r\n";
   // Opened for this entry only; other objects and processes append to the same file.
-  const int fd = open(ErrorLogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  bool ok = fd >= 0;
-  std::size_t done = 0;
-  while (ok && done < entry.size()) {
-    const ssize_t n = write(fd, entry.data() + done, entry.size() - done);
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
+  UniqueFd fd(open(ErrorLogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  bool ok = fd.Valid();
+  for (std::size_t done = 0; ok && done < entry.size();) {
+    const ssize_t n = write(fd.Get(), entry.data() + done, entry.size() - done);
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
   }
-  if (fd >= 0 && close(fd) != 0) ok = false;
+  // close() reports what the file system could not take in.
+  if (fd.Reset() != 0) ok = false;
   if (!ok) throw AutomationError(75, "qzCardReader", "Path/File access error");
 }
 
@@ -104,6 +105,14 @@ PosixPlatform& PosixPlatform::Default() {
 
 Platform& Platform::Default() {
   return PosixPlatform::Default();
+}
+
+void SetPorts(std::vector<std::string> devices) {
+  PosixPlatform::Default().SetPorts(std::move(devices));
+}
+
+std::optional<std::string> PortPath(std::int16_t port) {
+  return PosixPortPath(port, PosixPlatform::Default().Ports());
 }
 
 }  // namespace qz

@@ -1,5 +1,6 @@
 // The platform of the Linux library: the poll() loop, termios ports, the console reader window,
-// the user's locale for dates and times, and the error log beside the library file.
+// the user's locale for dates and times, and the error log beside the library file. No keyboard
+// card reader library exists for Linux: a keyboard read finds no driver.
 #pragma once
 
 #include <string>
@@ -18,6 +19,7 @@ class PosixPlatform final : public Platform {
   // Ports opened from now on use the new list (a simulated terminal's pty is known only once
   // the simulator runs on this platform's loop).
   void SetPorts(std::vector<std::string> ports) { ports_ = std::move(ports); }
+  const std::vector<std::string>& Ports() const { return ports_; }
 
   EventLoop& Loop() override { return loop_; }
   // The same loop, with its descriptor and signal watches (for tools that share it).

@@ -1,5 +1,5 @@
-// This platform's keyboard reader against the stand-in keyboard library (libkbdbridge.so on
-// Linux, KbdBridge.dll under Wine): one table of scenarios for both.
+// The Windows keyboard reader against the stand-in keyboard library (KbdBridge.dll under Wine):
+// one table of scenarios.
 //   kbdbridge_client_test          every scenario (the stand-in installed)
 //   kbdbridge_client_test absent   creation must fail with 339 (no usable library)
 // Prints one line per failed check and exits with the number of failures.
@@ -14,14 +14,6 @@ constexpr auto Create = &qz::CreateWin32KeyboardReader;
 // The stand-in reads the process's environment, not the C library's copy.
 void SetEnv(const char* name, const char* value) {
   SetEnvironmentVariableA(name, value);
-}
-#else
-#include <stdlib.h>
-
-#include "ui/keyboard_reader_posix.h"
-constexpr auto Create = &qz::CreatePosixKeyboardReader;
-void SetEnv(const char* name, const char* value) {
-  setenv(name, value, 1);
 }
 #endif
 

@@ -40,7 +40,6 @@ class Host {
     for (CmdType cmd : kDialogue) out.push_back(Send(cmd));
     return out;
   }
-  Terminal& Sim() { return terminal_; }
 
  private:
   Terminal terminal_;
@@ -68,8 +67,6 @@ TEST(CtsimTerminal, AnswersByT1RulesAndRepeatsTheLastAnswerForTheOldSequence) {
       {0x21, 0x00, 0x02, 0x90, 0x01, 0xB2}};
   for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(Joined(a[i]), expected[i]) << i;
   EXPECT_EQ(Joined(host.Repeat()), expected[5]);  // the host did not take it: the same again
-  EXPECT_EQ(host.Sim().Repeats(), 1);
-  EXPECT_EQ(host.Sim().CommandsExecuted(), 5);
   // A RESYNCH restarts both numberings.
   EXPECT_EQ(Joined(host.Dialogue()[1]), expected[1]);
   EXPECT_TRUE(Host("silent").Send(CMD_Resynch).empty());
@@ -88,54 +85,33 @@ TEST(CtsimTerminal, LineScenariosShapeTheirAnswersAsNamed) {
     EXPECT_EQ(chained[i].bytes[1] & t1::kPcbMoreBit, i < 3 ? t1::kPcbMoreBit : 0) << i;
     EXPECT_GE(chained[i].delay, i > 0 ? Terminal::kBlockGap : milliseconds{0});
   }
-  // WTX and noise: one whole frame that the link ignores, before the card data.
-  for (const char* name : {"wtx", "noise"}) {
-    const std::vector<Chunk> read = Host(name).Dialogue()[4];
-    ASSERT_EQ(read.size(), 2u) << name;
-    EXPECT_EQ(read[1].bytes, Joined(Host("tagged").Dialogue()[4])) << name;
-    const t1::Bytes& frame = read[0].bytes;
-    EXPECT_EQ(frame.size(), std::size_t{frame[2]} + 4) << name;
-    EXPECT_EQ(frame[1] & 0xC0, std::string(name) == "wtx" ? 0xC0 : 0x80) << name;
-  }
-  EXPECT_EQ(Host("wrong-seq-once").Dialogue()[1][0].bytes[1], t1::kPcbSeqBit);  // 0 is due
+  // WTX: an S-block request (PCB 0xC3) before the card data.
+  const std::vector<Chunk> wtx = Host("wtx").Dialogue()[4];
+  EXPECT_EQ(wtx.at(0).bytes.at(1), t1::kPcbWtxReq);
+  EXPECT_EQ(wtx.at(1).bytes, Joined(Host("tagged").Dialogue()[4]));
 }
 
-TEST(CtsimFault, ParsesKindAndStepAndListsEveryScenario) {
-  EXPECT_EQ(ParseFault("noise:37")->kind, FaultKind::kNoise);
-  EXPECT_EQ(ParseFault("stall-after:2")->arg, 2);
-  for (const char* bad :
-       {"noise", "noise:", "noise:x", "noise:-1", "cut:1x", "wrong-seq-twice:0", "nothing:1"})
-    EXPECT_FALSE(ParseFault(bad)) << bad;
+// The names --help lists (for kvkread too) are the names that parse; malformed ones do not.
+TEST(CtsimFault, ParsesWhatItListsAndRefusesMalformedNames) {
   for (const NameInfo& s : ListScenarios())
     EXPECT_TRUE(ParseScenario(s.name == "card-after-N" ? "card-after-3" : s.name)) << s.name;
-  EXPECT_EQ(ParseScenario("card-after-3")->card_after, 3);
+  for (const char* bad : {"noise", "noise:", "noise:x", "noise:-1", "cut:1x", "nothing:1"})
+    EXPECT_FALSE(ParseFault(bad)) << bad;
   EXPECT_FALSE(ParseScenario("card-after-x"));
-}
-
-std::vector<std::string> Notes(const Answers& answers) {
-  std::vector<std::string> out;
-  for (const auto& a : answers)
-    for (const Chunk& c : a)
-      if (!c.note.empty()) out.push_back(c.note);
-  return out;
 }
 
 TEST(CtsimFault, StrikesWhereItsArgumentSaysOnceEachDialogue) {
   // Byte 6 of the dialogue's answers is the RESET CT answer's LEN (RESYNCH's answer has 4).
   Host noisy("tagged", "noise:6");
-  for (int dialogue = 0; dialogue < 2; ++dialogue) {
-    const Answers a = noisy.Dialogue();
-    EXPECT_EQ(Joined(a[1]), (t1::Bytes{0x21, 0x00, 0xFF, 0xFF, 0xFF, 0x02, 0x90, 0x00, 0xB3}));
-    EXPECT_EQ(Notes(a), std::vector<std::string>{"fault noise:6 done"});
-  }
+  for (int dialogue = 0; dialogue < 2; ++dialogue)
+    EXPECT_EQ(Joined(noisy.Dialogue()[1]),
+              (t1::Bytes{0x21, 0x00, 0xFF, 0xFF, 0xFF, 0x02, 0x90, 0x00, 0xB3}));
   const Answers plain = Host("tagged").Dialogue();
   // The answer to the fault's step, after checking that every other answer is as usual.
   const auto struck = [&](const std::string& fault, std::size_t step) {
     const Answers a = Host("tagged", fault).Dialogue();
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t i = 0; i < a.size(); ++i)
       EXPECT_TRUE(i == step || Joined(a[i]) == Joined(plain[i])) << fault << " step " << i;
-    }
-    EXPECT_EQ(Notes(a), std::vector<std::string>{"fault " + fault + " done"});
     return a[step];
   };
   EXPECT_EQ(Joined(struck("cut:1", 1)).size(), 3u);
@@ -144,21 +120,12 @@ TEST(CtsimFault, StrikesWhereItsArgumentSaysOnceEachDialogue) {
   EXPECT_TRUE(hang_up.size() == 1 && hang_up[0].hang_up && hang_up[0].bytes.empty());
   EXPECT_EQ(Joined(struck("flood:0", 0)).size(), 4 + kFloodBytes);
   const std::vector<Chunk> twice = struck("duplicate:2", 2);
-  ASSERT_EQ(twice.size(), 2u);
-  EXPECT_EQ(twice[1].bytes, twice[0].bytes);
-  EXPECT_EQ(twice[1].delay, Terminal::kBlockGap);
+  EXPECT_TRUE(twice.size() == 2 && twice[1].bytes == twice[0].bytes);
   // The stall's note goes before the answer: the line is stopped before the host can write.
   const std::vector<Chunk> stall = struck("stall-after:3", 3);
   ASSERT_EQ(stall.size(), 2u);
   EXPECT_TRUE(stall[0].bytes.empty() && !stall[0].note.empty());
   EXPECT_EQ(stall[1].bytes, Joined(plain[3]));
-
-  Host wrong("tagged", "wrong-seq-twice:1");
-  wrong.Send(CMD_Resynch);
-  const t1::Bytes n_s_1 = {0x21, 0x40, 0x02, 0x90, 0x00, 0xF3};  // where N(S) 0 is due
-  EXPECT_EQ(Joined(wrong.Send(CMD_ResetCT)), n_s_1);
-  EXPECT_EQ(Joined(wrong.Repeat()), n_s_1);
-  EXPECT_EQ(Joined(wrong.Send(CMD_RequestICC)), n_s_1) << "the next answer is right again";
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "card_images.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string_view>
@@ -8,68 +7,63 @@
 namespace qz::ctsim {
 namespace {
 
-void AddElement(t1::Bytes& out, std::uint8_t tag, std::string_view value) {
-  out.push_back(tag);
-  out.push_back(static_cast<std::uint8_t>(value.size()));
-  out.insert(out.end(), value.begin(), value.end());
-}
+// On the card the umlauts are { | } ~ for ä ö ü ß, as the decoder expects them.
 
-void AddField(t1::Bytes& out, std::string_view value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i)
-    out.push_back(static_cast<std::uint8_t>(i < value.size() ? value[i] : ' '));
+// clang-format off
+// Tagged layout: template 0x60 of 144 bytes, then one element (tag, length, text) per field in
+// the card's usual order.
+constexpr char kTaggedCard[] =
+    "\x60\x90"
+    "\x80\x0d" "BKK M}hlental"    // KrankenKassenName
+    "\x81\x07" "1234567"          // KrankenKassenNummer
+    "\x8f\x05" "12345"            // VKNR
+    "\x82\x0c" "123456789012"     // VersichertenNummer
+    "\x83\x04" "1000"             // VersichertenStatus
+    "\x90\x01" "1"                // StatusErgaenzung
+    "\x84\x03" "Dr."              // Titel
+    "\x85\x06" "J}rgen"           // Vorname
+    "\x86\x03" "von"              // NamensZusatz
+    "\x87\x0a" "Wei~m}ller"       // FamilienName
+    "\x88\x08" "12031956"         // Geburtsdatum
+    "\x89\x0d" "Hauptstra~e 7"    // StrassenName
+    "\x8a\x01" "D"                // LaenderCode
+    "\x8b\x05" "54321"            // PostLeitzahl
+    "\x8c\x0e" "Gro~ Sch|ndorf"   // OrtsName
+    "\x8d\x04" "1228"             // Gueltigkeit
+    "\x8e\x01" "u";               // Checksum: the XOR of all bytes before it
+
+// Fixed-width layout: 219 bytes, each field padded with spaces to its width.
+constexpr char kFixedCard[] =
+    "IKK Rh|ntal                 "  // KrankenKassenName, 28
+    "7654321"                       // KrankenKassenNummer, 7
+    "987654321098"                  // VersichertenNummer, 12
+    "54321"                         // VKNR, 5
+    "3000"                          // VersichertenStatus, 4
+    "4  "                           // StatusErgaenzung, 3
+    "               "               // Titel, 15
+    "J|rg Friedrich              "  // Vorname, 28
+    "zur            "               // NamensZusatz, 15
+    "Kr{mer-Wei~                 "  // FamilienName, 28
+    "30111972"                      // Geburtsdatum, 8
+    "Am M}hlbach 12a             "  // StrassenName, 28
+    "D  "                           // LaenderCode, 3
+    "98765  "                       // PostLeitzahl, 7
+    "Wei~enbach (Rh|n)      "       // OrtsName, 23
+    "0627"                          // Gueltigkeit, 4
+    "-";                            // Checksum: the XOR of the 218 bytes before it
+// clang-format on
+
+static_assert(sizeof kTaggedCard - 1 == 146 && sizeof kFixedCard - 1 == 219);
+
+t1::Bytes Bytes(std::string_view text) {
+  return t1::Bytes(text.begin(), text.end());
 }
 
 }  // namespace
 
-// Umlauts are written as the card writes them: { | } ~ for ä ö ü ß.
-t1::Bytes BuiltInTaggedCard() {
-  t1::Bytes body;
-  AddElement(body, 0x80, "AOK Beispielkasse");
-  AddElement(body, 0x81, "1234567");
-  AddElement(body, 0x8F, "99999");
-  AddElement(body, 0x82, "123456789012");
-  AddElement(body, 0x83, "1000");
-  AddElement(body, 0x90, "1");
-  AddElement(body, 0x84, "Dr.");
-  AddElement(body, 0x85, "J}rgen");
-  AddElement(body, 0x86, "von");
-  AddElement(body, 0x87, "Beispielmann");
-  AddElement(body, 0x88, "01021970");
-  AddElement(body, 0x89, "Hauptstra~e 1");
-  AddElement(body, 0x8A, "D");
-  AddElement(body, 0x8B, "12345");
-  AddElement(body, 0x8C, "K{lberstadt");
-  AddElement(body, 0x8D, "1229");
-  AddElement(body, 0x8E, "X");
-  // Header and body built in one go: GCC 12's -O2 array-bounds check misfires on inserting
-  // into a two-byte vector.
-  t1::Bytes card(body.size() + 2);
-  card[0] = 0x60;
-  card[1] = static_cast<std::uint8_t>(body.size());
-  std::copy(body.begin(), body.end(), card.begin() + 2);
-  return card;
-}
-
-t1::Bytes BuiltInFixedCard() {
-  t1::Bytes card;
-  AddField(card, "BKK Musterbetrieb", 28);
-  AddField(card, "7654321", 7);
-  AddField(card, "210987654321", 12);
-  AddField(card, "88888", 5);
-  AddField(card, "3000", 4);
-  AddField(card, "4", 3);
-  AddField(card, "", 15);
-  AddField(card, "Erika", 28);
-  AddField(card, "", 15);
-  AddField(card, "M}ller", 28);
-  AddField(card, "24121985", 8);
-  AddField(card, "Gartenweg 7", 28);
-  AddField(card, "D", 3);
-  AddField(card, "54321", 7);
-  AddField(card, "Sch|nau", 23);
-  AddField(card, "0630", 4);
-  AddField(card, "Z", 1);
-  return card;
+t1::Bytes DefaultCard(bool fixed_layout) {
+  return fixed_layout ? Bytes({kFixedCard, sizeof kFixedCard - 1})
+                      : Bytes({kTaggedCard, sizeof kTaggedCard - 1});
 }
 
 std::optional<t1::Bytes> LoadCardFile(const std::string& path) {
@@ -78,12 +72,6 @@ std::optional<t1::Bytes> LoadCardFile(const std::string& path) {
   t1::Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
   return data;
-}
-
-t1::Bytes DefaultCardFor(bool fixed_layout, const std::string& data_dir) {
-  const std::string path = data_dir + (fixed_layout ? "/card_fixed.bin" : "/card_tagged.bin");
-  if (auto data = LoadCardFile(path)) return *data;
-  return fixed_layout ? BuiltInFixedCard() : BuiltInTaggedCard();
 }
 
 }  // namespace qz::ctsim

@@ -15,10 +15,6 @@
 #include "ctsim_server_posix.h"
 #include "scenario.h"
 
-#ifndef CTSIM_DATA_DIR
-#define CTSIM_DATA_DIR "tests/data"
-#endif
-
 namespace {
 
 using qz::ctsim::ScenarioKind;
@@ -26,7 +22,7 @@ using qz::ctsim::ScenarioKind;
 std::optional<qz::t1::Bytes> CardFor(const qz::ctsim::Scenario& scenario,
                                      const std::string& card_file) {
   if (!card_file.empty()) return qz::ctsim::LoadCardFile(card_file);
-  return qz::ctsim::DefaultCardFor(scenario.kind == ScenarioKind::kFixed, CTSIM_DATA_DIR);
+  return qz::ctsim::DefaultCard(scenario.kind == ScenarioKind::kFixed);
 }
 
 }  // namespace
@@ -48,7 +44,8 @@ int main(int argc, char** argv) {
   std::string fault_text;
   app.add_option("--scenario", scenario_name, "behaviour to play (see --list)")
       ->capture_default_str();
-  app.add_option("--card", card_file, "card file returned by READ BINARY (raw bytes)");
+  app.add_option("--card", card_file,
+                 "card file returned by READ BINARY (raw bytes); without it a built-in card");
   app.add_option(
       "--device", device,
       "serve on this serial device instead of a pseudo-terminal (its path is then the first line)");

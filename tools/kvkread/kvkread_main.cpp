@@ -16,15 +16,11 @@
 #include "app/cls_application.h"
 #include "app/enums.h"
 #include "app/platform_posix.h"
+#include "app/ports_posix.h"
 #include "card_images.h"
 #include "ctsim_server_posix.h"
 #include "kvkread_output.h"
-#include "link/serial_port_posix.h"
 #include "scenario.h"
-
-#ifndef CTSIM_DATA_DIR
-#define CTSIM_DATA_DIR "tests/data"
-#endif
 
 namespace {
 
@@ -39,9 +35,11 @@ constexpr char kDescription[] =
     "card reader (--keyboard), or the built-in simulated terminal (--simulate). Progress texts\n"
     "of the reader window go to standard error; Ctrl-C cancels a read.\n"
     "\n"
-    "Port numbers: COMn is /dev/ttyS{n-1}, unless QZCARDREADER_PORTS holds a colon-separated\n"
-    "list of device paths, whose first entry is COM1. Without --device, --port, --keyboard or\n"
-    "--simulate the port number is 0, which a read refuses (\"No CommPort is set\").";
+    "Port numbers: when QZCARDREADER_PORTS holds a colon-separated list of device paths, its\n"
+    "first entry is COM1, the second COM2, ...; otherwise COMn is /dev/ttyS{n-1} for the\n"
+    "built-in ports, followed by the USB serial devices (/dev/ttyUSB*, /dev/ttyACM*). Without\n"
+    "--device, --port, --keyboard or --simulate the port number is 0, which a read refuses\n"
+    "(\"No CommPort is set\").";
 
 constexpr char kFooter[] =
     "Output:\n"
@@ -50,7 +48,8 @@ constexpr char kFooter[] =
     "  (\"card\": null when there is no record), or for a raised error\n"
     "    {\"error\": {\"number\": -2147221503, \"source\": \"ClsApplication\", \"description\": "
     "\"No CommPort is set\"}}\n"
-    "  and for --find-port {\"port\": N} (N = -1 when no terminal answered).\n"
+    "  and for --find-port {\"port\": N, \"device\": \"/dev/...\"} (N = -1 and no device when no\n"
+    "  terminal answered).\n"
     "\n"
     "Exit status:\n"
     "  0  the card was read (RV_ReadSuccessful), or --find-port found a terminal\n"
@@ -69,7 +68,7 @@ constexpr char kFooter[] =
 // When the user may not open the terminal's device, says which group grants it (dialout on
 // Debian), since the port error itself only says "Permission denied".
 void HintAtDevicePermission(std::int16_t port) {
-  const std::optional<std::string> path = qz::PosixPortPath(port, {});
+  const std::optional<std::string> path = qz::PortPath(port);
   if (!path || access(path->c_str(), R_OK | W_OK) == 0 || errno != EACCES) return;
   std::string owner = "dialout";
   struct stat st {};
@@ -92,8 +91,6 @@ struct Options {
 };
 
 int Run(const Options& o) {
-  qz::PosixPlatform& platform = qz::PosixPlatform::Default();
-
   // The simulated terminal runs on this thread's loop, on a pseudo-terminal of its own, so a
   // read against it is the same read as against hardware.
   std::unique_ptr<qz::ctsim::Server> simulator;
@@ -109,22 +106,25 @@ int Run(const Options& o) {
     }
     qz::ctsim::ServerOptions options;
     options.terminal.scenario = *scenario;
-    options.terminal.card = qz::ctsim::DefaultCardFor(
-        scenario->kind == qz::ctsim::ScenarioKind::kFixed, CTSIM_DATA_DIR);
-    simulator = std::make_unique<qz::ctsim::Server>(platform.PosixLoop(), options);
-    platform.SetPorts({simulator->OpenPty()});
+    options.terminal.card =
+        qz::ctsim::DefaultCard(scenario->kind == qz::ctsim::ScenarioKind::kFixed);
+    simulator =
+        std::make_unique<qz::ctsim::Server>(qz::PosixPlatform::Default().PosixLoop(), options);
+    qz::SetPorts({simulator->OpenPty()});
     port = 1;
   } else if (!o.device.empty()) {
-    platform.SetPorts({o.device});
+    qz::SetPorts({o.device});
     port = 1;
   }
 
-  qz::clsApplication app(platform);
+  qz::clsApplication app;
   if (o.waiting_time) app.WaitingTime(static_cast<std::int16_t>(*o.waiting_time));
 
   if (o.find_port) {
     const std::int16_t found = app.GetCardPort();
-    std::cout << (o.json ? qz::kvkread::PortJson(found) : qz::kvkread::PortText(found));
+    const std::string device = found > 0 ? qz::PortPath(found).value_or("") : "";
+    std::cout << (o.json ? qz::kvkread::PortJson(found, device)
+                         : qz::kvkread::PortText(found, device));
     return found > 0 ? kExitRead : kExitOtherResult;
   }
 
@@ -161,11 +161,13 @@ int main(int argc, char** argv) {
   auto* find =
       cli.add_flag("--find-port", o.find_port,
                    "search the ports for a card terminal (GetCardPort) and print its number");
+  // The scenarios as ctsim lists them, so that the two programs never disagree.
+  std::string scenarios;
+  for (const auto& s : qz::ctsim::ListScenarios())
+    scenarios += (scenarios.empty() ? "" : ", ") + s.name;
   auto* simulate = cli.add_option("--simulate", o.simulate,
-                                  "read from the built-in simulated terminal; SCENARIO is one of "
-                                  "tagged (default), fixed, no-card, card-after-N, wrong-card, "
-                                  "no-application, card-removed, eject-error, silent, split, "
-                                  "chained, wrong-seq-once, wtx, noise")
+                                  "read from the built-in simulated terminal; SCENARIO is one of " +
+                                      scenarios + " (default tagged)")
                        ->expected(0, 1)
                        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                        ->type_name("[=SCENARIO]");

@@ -66,14 +66,16 @@ std::string ErrorText(const AutomationError& error) {
          "): " + error.Description() + "\n";
 }
 
-std::string PortJson(std::int16_t port) {
+std::string PortJson(std::int16_t port, const std::string& device) {
   Json j;
   j["port"] = port;
+  if (port > 0) j["device"] = device;
   return Dump(j);
 }
 
-std::string PortText(std::int16_t port) {
-  if (port > 0) return "Card terminal found on port " + std::to_string(port) + "\n";
+std::string PortText(std::int16_t port, const std::string& device) {
+  if (port > 0)
+    return "Card terminal found on port " + std::to_string(port) + " (" + device + ")\n";
   if (port == 0) return "A read is in progress; no port searched.\n";
   return "No card terminal found.\n";
 }

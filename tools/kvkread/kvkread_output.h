@@ -19,8 +19,8 @@ std::string ResultText(std::int32_t result, const std::shared_ptr<clsKVKData>& c
 std::string ErrorJson(const AutomationError& error);
 std::string ErrorText(const AutomationError& error);
 
-// {"port": n}
-std::string PortJson(std::int16_t port);
-std::string PortText(std::int16_t port);
+// {"port": n, "device": "/dev/..."}; the device only when a terminal was found.
+std::string PortJson(std::int16_t port, const std::string& device);
+std::string PortText(std::int16_t port, const std::string& device);
 
 }  // namespace qz::kvkread
