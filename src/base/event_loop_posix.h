@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/event_loop.h"
+#include "base/unique_fd_posix.h"
 
 namespace qz {
 
@@ -78,7 +79,7 @@ class PosixEventLoop : public EventLoop {
   std::deque<std::pair<WatchId, short>> ready_;
   std::map<WatchId, SignalWatch> signal_watches_;
   std::map<int, struct sigaction> saved_actions_;
-  int signal_pipe_[2] = {-1, -1};
+  UniqueFd signal_read_, signal_write_;
   WatchId signal_pipe_watch_ = 0;
 };
 
