@@ -157,13 +157,14 @@ void PosixSerialPort::Open() {
 
   UniqueFd fd(open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
-    // A serial driver's device without its hardware (a ttyS with no UART) refuses with EIO.
+    // A serial driver's device without its hardware (a ttyS with no UART) fails with EIO, here
+    // or at the first ioctl below.
     const int e = errno;
     if (e == ENOENT || e == ENXIO || e == ENODEV || e == EIO) not_present(Why());
     Raise(kErrPortNotAvailable, "Hardware not available: " + *path + ": " + Why());
   }
   termios t{};
-  if (tcgetattr(fd.Get(), &t) != 0) not_present("not a serial port, " + Why());
+  if (tcgetattr(fd.Get(), &t) != 0) not_present("no serial line behind it, " + Why());
   // Two guards against sharing the line: the lock is honoured by every opener that asks for it,
   // root included; TIOCEXCL (set last, as it outlives this descriptor) stops other programs'
   // opens, except root's.
