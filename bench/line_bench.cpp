@@ -35,6 +35,7 @@
 #include "app/platform_posix.h"
 #include "card_images.h"
 #include "ctsim_server_posix.h"
+#include "link/serial_port.h"
 #include "scenario.h"
 
 #ifndef QZ_CTSIM_PATH
@@ -62,8 +63,6 @@ long long RunQueueWaitNs() {
 using Clock = std::chrono::steady_clock;
 using Micros = std::chrono::duration<double, std::micro>;
 
-constexpr double kByteSeconds = 11.0 / 9600.0;  // start, 8 data, parity, stop
-
 // What crossed the line during one read, seen from the component's port.
 struct Trace {
   std::size_t bytes_out = 0;
@@ -84,7 +83,10 @@ struct Trace {
   std::vector<double> after_input_us;
 
   void Reset() { *this = Trace{}; }
-  double LineSeconds() const { return static_cast<double>(bytes_out + bytes_in) * kByteSeconds; }
+  double LineSeconds() const {
+    return std::chrono::duration<double>(qz::kByteTime).count() *
+           static_cast<double>(bytes_out + bytes_in);
+  }
 };
 
 // The platform's port, counting and timestamping what passes through it.

@@ -28,11 +28,7 @@ PosixEventLoop::PosixEventLoop() = default;
 
 PosixEventLoop::~PosixEventLoop() {
   for (auto& [signo, action] : saved_actions_) sigaction(signo, &action, nullptr);
-  if (signal_pipe_[0] >= 0) {
-    g_signal_fd = -1;
-    close(signal_pipe_[0]);
-    close(signal_pipe_[1]);
-  }
+  if (signal_write_) g_signal_fd = -1;  // before the pipe closes with its owners
 }
 
 EventLoop::TimerId PosixEventLoop::AddTimer(std::chrono::milliseconds delay, Task fire) {
@@ -139,14 +135,17 @@ void PosixEventLoop::UnwatchFd(WatchId id) {
 }
 
 PosixEventLoop::WatchId PosixEventLoop::WatchSignal(int signo, Task handler) {
-  if (signal_pipe_[0] < 0) {
-    if (pipe2(signal_pipe_, O_NONBLOCK | O_CLOEXEC) != 0)
+  if (!signal_read_) {
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
       throw std::system_error(errno, std::generic_category(), "pipe2");
-    g_signal_fd = signal_pipe_[1];
+    signal_read_.Reset(ends[0]);
+    signal_write_.Reset(ends[1]);
+    g_signal_fd = signal_write_.Get();
   }
   if (signal_pipe_watch_ == 0)
     signal_pipe_watch_ =
-        WatchFd(signal_pipe_[0], POLLIN, [this](short revents) { OnSignalPipe(revents); });
+        WatchFd(signal_read_.Get(), POLLIN, [this](short revents) { OnSignalPipe(revents); });
   bool installed = false;
   for (const auto& [id, w] : signal_watches_) installed = installed || w.signo == signo;
   if (!installed) InstallSignal(signo);
@@ -170,14 +169,14 @@ void PosixEventLoop::UnwatchSignal(WatchId id) {
     UnwatchFd(signal_pipe_watch_);
     signal_pipe_watch_ = 0;
     unsigned char stale[64];
-    while (read(signal_pipe_[0], stale, sizeof stale) > 0) {
+    while (read(signal_read_.Get(), stale, sizeof stale) > 0) {
     }
   }
 }
 
 void PosixEventLoop::OnSignalPipe(short /*revents*/) {
   unsigned char bytes[64];
-  const ssize_t n = read(signal_pipe_[0], bytes, sizeof bytes);
+  const ssize_t n = read(signal_read_.Get(), bytes, sizeof bytes);
   for (ssize_t i = 0; i < n; ++i) {
     std::vector<WatchId> ids;
     for (const auto& [id, w] : signal_watches_)

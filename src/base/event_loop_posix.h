@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/event_loop.h"
+#include "base/unique_fd_posix.h"
 
 namespace qz {
 
@@ -31,9 +32,9 @@ class PosixEventLoop : public EventLoop {
   PosixEventLoop& operator=(const PosixEventLoop&) = delete;
 
   TimerId AddTimer(std::chrono::milliseconds delay, Task fire) override;
-  // One-shot timer at a point on the monotonic clock, as fine as ppoll allows: for platform code
-  // that paces by the line, where a whole millisecond is most of a byte at 9600 baud. A point
-  // already passed fires on the next pass. CancelTimer cancels it.
+  // One-shot timer at a point on the monotonic clock, as fine as ppoll allows: for code that
+  // paces bytes by the line (the simulated terminal), where a whole millisecond is most of a byte
+  // at 9600 baud. A point already passed fires on the next pass. CancelTimer cancels it.
   TimerId AddTimerAt(Clock::time_point due, Task fire);
   void CancelTimer(TimerId id) override;
   void Post(Task task) override;
@@ -78,7 +79,7 @@ class PosixEventLoop : public EventLoop {
   std::deque<std::pair<WatchId, short>> ready_;
   std::map<WatchId, SignalWatch> signal_watches_;
   std::map<int, struct sigaction> saved_actions_;
-  int signal_pipe_[2] = {-1, -1};
+  UniqueFd signal_read_, signal_write_;
   WatchId signal_pipe_watch_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "link/serial_port_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,16 +10,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "base/automation_error.h"
 
 namespace qz {
 namespace {
+
+// The Comm control's port numbers.
+constexpr std::int16_t kMaxPort = 255;
 
 [[noreturn]] void Raise(std::int32_t number, const std::string& description) {
   throw AutomationError(number, kSerialErrorSource, description);
@@ -56,40 +60,74 @@ constexpr int kWriteTimeoutMs = 2000;
 
 constexpr short kGoneBits = POLLHUP | POLLERR | POLLNVAL;
 
-// The last bytes of a block are listened for as they come, so that the block is taken when its
-// last byte is, not when a timer says so.
-constexpr std::size_t kListenedBytes = 2;
+// The number n of a /dev name "<prefix>n"; -1 for any other name.
+long NumberAfter(std::string_view name, std::string_view prefix) {
+  if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) return -1;
+  long n = 0;
+  for (const char c : name.substr(prefix.size())) {
+    if (c < '0' || c > '9' || n > kMaxPort) return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+std::vector<std::string> DevNames() {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir("/dev")) {
+    while (const dirent* entry = readdir(dir)) names.emplace_back(entry->d_name);
+    closedir(dir);
+  }
+  return names;
+}
+
+std::vector<std::string> Split(std::string_view list) {
+  std::vector<std::string> entries;
+  for (;;) {
+    const std::size_t colon = list.find(':');
+    entries.emplace_back(list.substr(0, colon));
+    if (colon == std::string_view::npos) return entries;
+    list.remove_prefix(colon + 1);
+  }
+}
 
 }  // namespace
 
-std::optional<std::string> PosixPortPath(std::int16_t port, const std::vector<std::string>& ports) {
-  if (port <= 0) return std::nullopt;
-  if (!ports.empty()) {
-    if (static_cast<std::size_t>(port) > ports.size() || ports[port - 1].empty())
-      return std::nullopt;
-    return ports[port - 1];
-  }
-  if (const char* list = std::getenv("QZCARDREADER_PORTS")) {
-    std::string_view rest(list);
-    for (int n = 1;; ++n) {
-      const std::size_t colon = rest.find(':');
-      const std::string_view entry = rest.substr(0, colon);
-      if (n == port) {
-        if (entry.empty()) return std::nullopt;
-        return std::string(entry);
-      }
-      if (colon == std::string_view::npos) return std::nullopt;
-      rest.remove_prefix(colon + 1);
+std::vector<std::string> DefaultPosixPorts(const std::vector<std::string>& dev_names) {
+  std::vector<std::string> ports;
+  std::vector<long> usb, acm;
+  for (const std::string& name : dev_names) {
+    if (const long n = NumberAfter(name, "ttyS"); n >= 0) {
+      while (static_cast<long>(ports.size()) <= n) ports.push_back("");
+      ports[n] = "/dev/" + name;
     }
+    if (const long n = NumberAfter(name, "ttyUSB"); n >= 0) usb.push_back(n);
+    if (const long n = NumberAfter(name, "ttyACM"); n >= 0) acm.push_back(n);
   }
-  return "/dev/ttyS" + std::to_string(port - 1);
+  // A gap among the built-in ports stays a port that is not present.
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    if (ports[i].empty()) ports[i] = "/dev/ttyS" + std::to_string(i);
+  std::sort(usb.begin(), usb.end());
+  std::sort(acm.begin(), acm.end());
+  for (const long n : usb) ports.push_back("/dev/ttyUSB" + std::to_string(n));
+  for (const long n : acm) ports.push_back("/dev/ttyACM" + std::to_string(n));
+  return ports;
+}
+
+std::optional<std::string> PosixPortPath(std::int16_t port, const std::vector<std::string>& ports) {
+  if (port < 1 || port > kMaxPort) return std::nullopt;
+  std::vector<std::string> list = ports;
+  if (list.empty()) {
+    const char* user = std::getenv("QZCARDREADER_PORTS");
+    list = user != nullptr && *user != '\0' ? Split(user) : DefaultPosixPorts(DevNames());
+  }
+  if (static_cast<std::size_t>(port) > list.size()) return std::nullopt;
+  return list[port - 1];
 }
 
 PosixSerialPort::PosixSerialPort(PosixEventLoop& loop, std::vector<std::string> ports)
-    : loop_(loop), alive_(std::make_shared<bool>(true)), ports_(std::move(ports)) {}
+    : loop_(loop), ports_(std::move(ports)) {}
 
 PosixSerialPort::~PosixSerialPort() {
-  *alive_ = false;
   Close();
 }
 
@@ -108,167 +146,98 @@ void PosixSerialPort::SetPortOpen(bool open) {
 }
 
 void PosixSerialPort::Open() {
+  const std::string com = "COM" + std::to_string(port_);
   const std::optional<std::string> path = PosixPortPath(port_, ports_);
-  if (!path) Raise(kErrInvalidPortNumber, "Invalid port number: COM" + std::to_string(port_));
-  struct stat st {};
-  if (stat(path->c_str(), &st) != 0)
-    Raise(kErrInvalidPortNumber,
-          "Invalid port number: COM" + std::to_string(port_) + " (" + *path + " does not exist)");
+  if (!path) Raise(kErrInvalidPortNumber, "Invalid port number: " + com);
+  const auto not_present = [&](const std::string& why) {
+    Raise(kErrPortNotAvailable,
+          "Port not present on this computer: " + com + " (" + *path + ": " + why + ")");
+  };
+  if (path->empty()) not_present("no device given");
 
-  const int fd = open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    // A serial driver's device without its hardware (a ttyS with no UART) fails with EIO, here
+    // or at the first ioctl below.
     const int e = errno;
-    const std::string why = Why();
-    if (e == ENOENT || e == ENXIO || e == ENODEV)
-      Raise(kErrInvalidPortNumber, "Invalid port number: " + *path + ": " + why);
-    Raise(kErrPortNotAvailable, "Hardware not available: " + *path + ": " + why);
-  }
-  // Two guards against sharing the line: TIOCEXCL stops other programs' opens (except root's),
-  // and the lock is honoured by every opener that asks for it, root included.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    Raise(kErrPortNotAvailable, "Port in use by another program: " + *path);
+    if (e == ENOENT || e == ENXIO || e == ENODEV || e == EIO) not_present(Why());
+    Raise(kErrPortNotAvailable, "Hardware not available: " + *path + ": " + Why());
   }
   termios t{};
-  if (tcgetattr(fd, &t) != 0) {
-    const std::string why = Why();
-    close(fd);
-    Raise(kErrInvalidPortNumber,
-          "Invalid port number: " + *path + " is not a serial port (" + why + ")");
-  }
-  ioctl(fd, TIOCEXCL);
+  if (tcgetattr(fd.Get(), &t) != 0) not_present("no serial line behind it, " + Why());
+  // Two guards against sharing the line: the lock is honoured by every opener that asks for it,
+  // root included; TIOCEXCL (set last, as it outlives this descriptor) stops other programs'
+  // opens, except root's.
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    Raise(kErrPortNotAvailable, "Port in use by another program: " + *path);
   cfmakeraw(&t);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB | CRTSCTS);
   t.c_cflag |= CS8 | PARENB | CREAD | CLOCAL;  // 8 data bits, even parity, 1 stop bit
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (cfsetispeed(&t, B9600) != 0 || cfsetospeed(&t, B9600) != 0 || !ApplyLine(fd, t)) {
-    const std::string why = Why();
-    ioctl(fd, TIOCNXCL);
-    close(fd);
-    Raise(kErrCannotSetLine, "Could not set the line settings 9600,E,8,1 on " + *path + ": " + why);
-  }
-  tcflush(fd, TCIOFLUSH);
+  if (cfsetispeed(&t, B9600) != 0 || cfsetospeed(&t, B9600) != 0 || !ApplyLine(fd.Get(), t))
+    Raise(kErrCannotSetLine,
+          "Could not set the line settings 9600,E,8,1 on " + *path + ": " + Why());
+  ioctl(fd.Get(), TIOCEXCL);
+  tcflush(fd.Get(), TCIOFLUSH);
 
-  fd_ = fd;
+  fd_ = std::move(fd);
   path_ = *path;
-  hung_up_ = false;
-  last_read_ = {};
   buffer_.Clear();
-  Listen();
-}
-
-void PosixSerialPort::Listen() {
-  if (fd_ >= 0 && watch_ == 0 && !hung_up_)
-    watch_ = loop_.WatchFd(fd_, POLLIN, [this](short revents) { OnReadable(revents); });
+  watch_ = loop_.WatchFd(fd_.Get(), POLLIN, [this](short revents) { OnReadable(revents); });
 }
 
 void PosixSerialPort::Close() {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   if (watch_ != 0) loop_.UnwatchFd(watch_);
   watch_ = 0;
-  if (line_timer_ != 0) loop_.CancelTimer(line_timer_);
-  line_timer_ = 0;
   // Exclusive mode belongs to the device, not to this descriptor: lift it, or the next opener
   // fails while someone else (a terminal simulator) still holds the device open.
-  ioctl(fd_, TIOCNXCL);
-  close(fd_);
-  fd_ = -1;
+  ioctl(fd_.Get(), TIOCNXCL);
+  fd_.Reset();
   path_.clear();
   buffer_.Clear();
 }
 
-bool PosixSerialPort::ReadWaiting() {
+void PosixSerialPort::OnReadable(short revents) {
   std::uint8_t bytes[512];
-  bool got = false;
+  bool got = false, gone = (revents & kGoneBits) != 0;
   for (;;) {
-    const ssize_t n = read(fd_, bytes, sizeof bytes);
+    const ssize_t n = read(fd_.Get(), bytes, sizeof bytes);
     if (n > 0) {
       buffer_.Append(std::span(bytes, static_cast<std::size_t>(n)));
       got = true;
+    } else if (n < 0 && errno == EINTR) {
       continue;
+    } else {
+      gone = gone || !(n < 0 && errno == EAGAIN);  // end of file or EIO: the other end has gone
+      break;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) break;
-    hung_up_ = true;  // end of file or EIO: the other end has gone
-    break;
   }
-  if (got) last_read_ = PosixEventLoop::Clock::now();
-  return got;
-}
-
-void PosixSerialPort::OnReadable(short revents) {
-  const bool got = ReadWaiting();
-  if (hung_up_ || (revents & kGoneBits)) {
+  if (gone) {
     // Nothing more will come: stop watching, so that the loop sleeps, and leave the read to its
-    // time-out or the user's cancel as for a silent terminal.
-    hung_up_ = true;
-    if (watch_ != 0 && !(revents & kGoneBits)) loop_.UnwatchFd(watch_);
+    // time-out or the user's cancel as for a silent terminal. (The loop itself has ended the
+    // watch when it reported the hang-up.)
+    if (!(revents & kGoneBits)) loop_.UnwatchFd(watch_);
     watch_ = 0;
   }
-  if (got && buffer_.Due()) {
-    PostNotify();
-  } else if (got) {
-    SleepOnTheLine();
-  }
-}
-
-// A UART's receive FIFO, or a USB adapter's latency timer, hands bytes over in batches; a
-// pseudo-terminal (a simulated terminal) hands over each byte as it is written, and waking for
-// every one of them is nearly all the processor time of a read at 9600 baud. Once the link has
-// said how many bytes it waits for, the block cannot be complete before they have crossed the
-// line, so the port stops watching until all but the last two can have come. They are then read
-// together and the last two listened for, so the block is taken no later than if every byte
-// had been watched. Nothing is lost meanwhile: the bytes wait in the driver.
-void PosixSerialPort::SleepOnTheLine() {
-  if (watch_ == 0 || line_timer_ != 0 || buffer_.Threshold() <= 0) return;
-  const auto threshold = static_cast<std::size_t>(buffer_.Threshold());
-  if (buffer_.Size() + kListenedBytes >= threshold) return;
-  const std::size_t sleep_bytes = threshold - buffer_.Size() - kListenedBytes;
-  // The next byte may follow the last read at once, each further one a byte time later. Half a
-  // byte is kept in hand for a sender that runs a little ahead of our read times (a simulator
-  // on its own timers).
-  const PosixEventLoop::Clock::time_point now = PosixEventLoop::Clock::now();
-  auto wait = last_read_ + kByteTime * static_cast<long>(sleep_bytes) - kByteTime / 2 - now;
-  // ppoll may end up to 0.1 % of its time-out, and at least 50 µs, late; ask that much earlier.
-  wait -= wait / 1000 + std::chrono::microseconds{50};
-  if (wait < kByteTime) return;  // not worth a timer: it would save a wake-up at most
-  loop_.UnwatchFd(watch_);
-  watch_ = 0;
-  line_timer_ = loop_.AddTimerAt(now + wait, [this] {
-    line_timer_ = 0;
-    Listen();
-  });
-}
-
-void PosixSerialPort::WakeUp() {
-  // Asked about its bytes while asleep: take what the driver holds first, as if it had watched.
-  loop_.CancelTimer(line_timer_);
-  line_timer_ = 0;
-  ReadWaiting();
-  Listen();
+  if (got && buffer_.Due()) PostNotify();
 }
 
 std::vector<std::uint8_t> PosixSerialPort::Input() {
-  if (line_timer_ != 0) WakeUp();
   return buffer_.TakeAll();
 }
 
 void PosixSerialPort::SetRThreshold(std::int16_t bytes) {
-  if (line_timer_ != 0) WakeUp();
-  if (buffer_.SetThreshold(bytes) && PortOpen()) {
-    PostNotify();
-  } else if (PortOpen()) {
-    SleepOnTheLine();
-  }
+  if (buffer_.SetThreshold(bytes) && PortOpen()) PostNotify();
 }
 
 void PosixSerialPort::Output(std::span<const std::uint8_t> bytes) {
   if (!PortOpen()) Raise(kErrPortNotOpen, "Port is not open");
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = write(fd_.Get(), bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
@@ -276,16 +245,14 @@ void PosixSerialPort::Output(std::span<const std::uint8_t> bytes) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       // The driver's buffer is full: wait for room, within reason (the Comm control's Output
-      // also returns only when the bytes are handed over).
-      pollfd p{fd_, POLLOUT, 0};
-      if (poll(&p, 1, kWriteTimeoutMs) > 0 && !(p.revents & (POLLHUP | POLLERR))) continue;
-      if (p.revents & (POLLHUP | POLLERR)) break;
+      // also returns only when the bytes are handed over). A line that went away meanwhile
+      // shows on the next write.
+      pollfd p{fd_.Get(), POLLOUT, 0};
+      if (poll(&p, 1, kWriteTimeoutMs) > 0) continue;
       Raise(kErrPortNotAvailable, "Write timed out on " + path_);
     }
-    // EIO and the like: nobody at the other end. A real line with nothing attached takes the
-    // bytes and loses them; the read is left to its time-out or the user's cancel.
-    hung_up_ = true;
-    break;
+    // EIO, ENXIO, ENODEV: the adapter was pulled out or the line hung up; no answer can come.
+    Raise(kErrPortNotAvailable, "Write failed on " + path_ + ": " + Why());
   }
 }
 

@@ -1,10 +1,14 @@
 // The serial port on Linux: a termios device at 9600 baud 8E1, raw, no flow control, opened
 // non-blocking and exclusively, with the receive buffer and threshold notification of the Comm
-// control. Port n is the n-th path of the list the port is made with; without one, the n-th
-// path of the user's QZCARDREADER_PORTS (colon-separated), or else /dev/ttyS{n-1}.
+// control.
+//
+// Port n is the n-th device of a port list: the list the port is made with; without one, the
+// user's QZCARDREADER_PORTS (colon-separated); else the system's serial devices (see
+// DefaultPosixPorts). A number past the end of the list is invalid (8002); a number in the list
+// whose device is missing or cannot be a serial port is "not present" (8010), so that the port
+// search goes on past it.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,13 +16,19 @@
 #include <vector>
 
 #include "base/event_loop_posix.h"
+#include "base/unique_fd_posix.h"
 #include "link/receive_buffer.h"
 #include "link/serial_port.h"
 
 namespace qz {
 
-// The device path of COMn: the n-th of ports, or when ports is empty the default as above;
-// nullopt when n names no port.
+// The default list from the names in /dev: every /dev/ttyS{n-1} up to the highest present as
+// COMn (the built-in ports keep their usual numbers, gaps included), then the USB adapters
+// (ttyUSB*, then ttyACM*) in number order.
+std::vector<std::string> DefaultPosixPorts(const std::vector<std::string>& dev_names);
+
+// The device path of COMn in ports (empty: the default list as above); nullopt when n is
+// outside 1-255 or past the end of the list. The path need not exist ("" for an empty entry).
 std::optional<std::string> PosixPortPath(std::int16_t port, const std::vector<std::string>& ports);
 
 class PosixSerialPort : public SerialPort {
@@ -31,7 +41,7 @@ class PosixSerialPort : public SerialPort {
   void SetCommPort(std::int16_t port) override;
   std::int16_t CommPort() const override { return port_; }
   void SetPortOpen(bool open) override;
-  bool PortOpen() const override { return fd_ >= 0; }
+  bool PortOpen() const override { return fd_.Valid(); }
   void SetRThreshold(std::int16_t bytes) override;
   std::int16_t RThreshold() const override { return buffer_.Threshold(); }
   void Output(std::span<const std::uint8_t> bytes) override;
@@ -39,33 +49,20 @@ class PosixSerialPort : public SerialPort {
   std::int16_t CommEvent() const override { return kComEvReceive; }
   void SetOnComm(Notify on_comm) override { on_comm_ = std::move(on_comm); }
 
-  // The peer hung up (or the device went away) while the port was open; nothing more arrives.
-  bool HungUp() const { return hung_up_; }
-  // The path the port was opened on ("" while closed).
-  const std::string& DevicePath() const { return path_; }
-  // Asleep while a block's rest is still on the line (the descriptor is not watched meanwhile).
-  bool SleepingOnTheLine() const { return line_timer_ != 0; }
-
  private:
   void Open();
   void Close();
   void OnReadable(short revents);
-  bool ReadWaiting();
-  void Listen();
-  void SleepOnTheLine();
-  void WakeUp();
   void PostNotify();
 
   PosixEventLoop& loop_;
-  std::shared_ptr<bool> alive_;
+  // Expires with the port, so that a notification posted before cannot reach a destroyed port.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::vector<std::string> ports_;
   std::int16_t port_ = 0;
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string path_;
   PosixEventLoop::WatchId watch_ = 0;
-  EventLoop::TimerId line_timer_ = 0;
-  PosixEventLoop::Clock::time_point last_read_{};  // when bytes last came from the driver
-  bool hung_up_ = false;
   bool pending_ = false;
   ReceiveBuffer buffer_;
   Notify on_comm_;

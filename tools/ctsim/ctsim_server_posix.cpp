@@ -30,6 +30,11 @@ void MakeRaw(int fd, bool serial_line) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
+// How many bytes a UART's receiver hands over at once: the interrupt trigger level of a 16550A's
+// 16-byte FIFO as Linux sets it. A USB adapter's packets are larger still. (A pseudo-terminal
+// would otherwise wake its reader for every single byte, which no real port does.)
+constexpr std::size_t kFifoGroup = 8;
+
 }  // namespace
 
 Server::Server(PosixEventLoop& loop, ServerOptions options)
@@ -39,45 +44,43 @@ Server::~Server() {
   if (watch_ != 0) loop_.UnwatchFd(watch_);
   if (rewatch_timer_ != 0) loop_.CancelTimer(rewatch_timer_);
   if (pump_timer_ != 0) loop_.CancelTimer(pump_timer_);
-  if (slave_fd_ >= 0) close(slave_fd_);
-  if (fd_ >= 0) close(fd_);
 }
 
 std::string Server::OpenPty() {
-  fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd_ < 0) Fail("posix_openpt");
-  if (grantpt(fd_) != 0 || unlockpt(fd_) != 0) Fail("grantpt/unlockpt");
+  fd_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!fd_) Fail("posix_openpt");
+  if (grantpt(fd_.Get()) != 0 || unlockpt(fd_.Get()) != 0) Fail("grantpt/unlockpt");
   char name[128];
-  if (ptsname_r(fd_, name, sizeof name) != 0) Fail("ptsname_r");
+  if (ptsname_r(fd_.Get(), name, sizeof name) != 0) Fail("ptsname_r");
   peer_path_ = name;
-  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  fcntl(fd_.Get(), F_SETFL, fcntl(fd_.Get(), F_GETFL) | O_NONBLOCK);
   // Raw from the start, so that a peer that does not set the line up fully still sees bytes
   // unchanged; and held open, so that the master stays quiet while no peer has the port open.
-  slave_fd_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (slave_fd_ < 0) Fail("open " + peer_path_);
-  MakeRaw(slave_fd_, false);
+  slave_fd_.Reset(open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!slave_fd_) Fail("open " + peer_path_);
+  MakeRaw(slave_fd_.Get(), false);
   Watch();
   return peer_path_;
 }
 
 void Server::OpenDevice(const std::string& path) {
-  fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) Fail("open " + path);
-  MakeRaw(fd_, true);
-  tcflush(fd_, TCIOFLUSH);
+  fd_.Reset(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd_) Fail("open " + path);
+  MakeRaw(fd_.Get(), true);
+  tcflush(fd_.Get(), TCIOFLUSH);
   peer_path_ = path;
   Watch();
 }
 
 void Server::Watch() {
-  watch_ = loop_.WatchFd(fd_, POLLIN, [this](short revents) { OnReadable(revents); });
+  watch_ = loop_.WatchFd(fd_.Get(), POLLIN, [this](short revents) { OnReadable(revents); });
 }
 
 void Server::OnReadable(short revents) {
   std::uint8_t buf[512];
   bool hung_up = false;
   for (;;) {
-    const ssize_t n = read(fd_, buf, sizeof buf);
+    const ssize_t n = read(fd_.Get(), buf, sizeof buf);
     if (n > 0) {
       Clock::time_point now = Clock::now();
       Clock::time_point complete = now;
@@ -122,7 +125,7 @@ void Server::OnReadable(short revents) {
 bool Server::WriteSome(Pending& p, std::size_t upto) {
   bool flushed = false;
   while (p.written < upto) {
-    const ssize_t n = write(fd_, p.bytes.data() + p.written, upto - p.written);
+    const ssize_t n = write(fd_.Get(), p.bytes.data() + p.written, upto - p.written);
     if (n > 0) {
       p.written += static_cast<std::size_t>(n);
       continue;
@@ -132,7 +135,7 @@ bool Server::WriteSome(Pending& p, std::size_t upto) {
       // The line's buffer is full because no peer reads it (nobody has the port open): like a
       // line with nothing attached, it loses what was sent. A peer that opens the port empties
       // it anyway.
-      if (slave_fd_ >= 0 && tcflush(slave_fd_, TCIFLUSH) == 0 && !flushed) {
+      if (slave_fd_ && tcflush(slave_fd_.Get(), TCIFLUSH) == 0 && !flushed) {
         flushed = true;
         continue;
       }
@@ -161,13 +164,16 @@ void Server::Pump() {
     }
     std::size_t upto = p.bytes.size();
     if (options_.pace) {
-      // A byte may go out when its last bit would have been sent.
-      const auto elapsed = now - p.start;
-      upto = std::min<std::size_t>(p.bytes.size(), static_cast<std::size_t>(elapsed / kByteTime));
+      // Bytes are handed over as a serial port's receiver does: a group once its last byte has
+      // crossed the line, and the rest of the block when its last byte has.
+      const auto crossed = static_cast<std::size_t>((now - p.start) / kByteTime);
+      if (crossed < p.bytes.size()) upto = crossed - crossed % kFifoGroup;
     }
     if (!WriteSome(p, upto)) return ArmPump(now + std::chrono::milliseconds{5});
-    if (p.written < p.bytes.size())
-      return ArmPump(p.start + kByteTime * static_cast<long>(p.written + 1));
+    if (p.written < p.bytes.size()) {
+      const std::size_t next = std::min(p.bytes.size(), p.written + kFifoGroup);
+      return ArmPump(p.start + kByteTime * static_cast<long>(next));
+    }
     line_free_ =
         options_.pace ? p.start + kByteTime * static_cast<long>(p.bytes.size()) : Clock::now();
     t1::Bytes done = std::move(p.bytes);
@@ -184,10 +190,8 @@ void Server::CloseLine() {
   watch_ = 0;
   if (rewatch_timer_ != 0) loop_.CancelTimer(rewatch_timer_);
   rewatch_timer_ = 0;
-  if (slave_fd_ >= 0) close(slave_fd_);
-  slave_fd_ = -1;
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  slave_fd_.Reset();
+  fd_.Reset();
   queue_.clear();
   line_closed_ = true;
 }

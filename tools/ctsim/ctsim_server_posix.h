@@ -1,6 +1,7 @@
 // The simulated card terminal on a line: a pseudo-terminal it creates (or a given device), read
 // and written from a PosixEventLoop. It answers through a Terminal and writes the answers after
-// their pauses, optionally at the line rate of 9600 baud 8E1.
+// their pauses, optionally at the line rate of 9600 baud 8E1 and handed over in groups as a
+// serial port's receiver does.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "base/event_loop_posix.h"
+#include "base/unique_fd_posix.h"
 #include "link/serial_port.h"
 #include "terminal.h"
 
@@ -16,7 +18,7 @@ namespace qz::ctsim {
 
 struct ServerOptions {
   TerminalConfig terminal;
-  bool pace = false;  // write (and take in) bytes at 11 bits a byte, 9600 baud
+  bool pace = false;  // write (and take in) bytes at 11 bits a byte, 9600 baud, in receiver groups
 };
 
 class Server {
@@ -67,8 +69,8 @@ class Server {
   PosixEventLoop& loop_;
   ServerOptions options_;
   Terminal terminal_;
-  int fd_ = -1;
-  int slave_fd_ = -1;  // held open so that the master never sees a hang-up between peers
+  UniqueFd fd_;
+  UniqueFd slave_fd_;  // held open so that the master never sees a hang-up between peers
   std::string peer_path_;
   PosixEventLoop::WatchId watch_ = 0;
   EventLoop::TimerId rewatch_timer_ = 0;
