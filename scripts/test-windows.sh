@@ -69,13 +69,19 @@ verdicts() {
 term_pids=()
 term_fds=()
 # start_terminals "SPEC1,SPEC2,...": COMn gets a new ctsim started with SPECn as its arguments
-# ("tagged", "no-card --answer-delay 300"); every other COM1..COM8 mapping is removed.
+# ("tagged", "no-card --answer-delay 300"), or no device for "-" (an empty mapping: Wine keeps
+# the number, so that the host's own serial devices do not take it, with nothing behind it);
+# every other COM1..COM8 mapping is removed.
 start_terminals() {
   local specs spec n=0 fd pty reg=$out/ports.reg
   IFS=',' read -r -a specs <<<"$1"
   printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n' >"$reg"
   for spec in "${specs[@]}"; do
     n=$((n + 1))
+    if [[ $spec == - ]]; then
+      printf '"COM%d"=""\n' "$n" >>"$reg"
+      continue
+    fi
     # shellcheck disable=SC2086  # a spec is a list of arguments
     exec {fd}< <(exec "$CTSIM" --scenario $spec 2>>"$out/logs/ctsim.log")
     term_pids+=($!)
@@ -199,6 +205,15 @@ window_tests() {
   wait "$cs"
   rc=$?
   judge "window: cancel with Abbruch returns RV_UserCanceled" "$rc" "$log"
+  # Escape to the window presses "Abbruch", which has the focus.
+  log=$out/logs/window_escape.log
+  host_run "$log" "no-card --answer-delay 400" read_card.vbs 4 nothing 300 &
+  cs=$!
+  if wid=$(find_reader_window); then
+    xdotool key --window "$wid" Escape >>"${log%.log}.xdotool" 2>&1
+  fi
+  wait "$cs"
+  judge "window: Escape returns RV_UserCanceled" $? "$log"
   # A whole read with the window drawn for real.
   run_vbs "window: read with the window shown" "tagged" read_card.vbs 0 tagged
 }
@@ -291,7 +306,8 @@ cp "$build64/qz_handle_count.exe" "$out/vbs/handle_count.exe"
 run_vbs "new object: defaults" - defaults.vbs
 run_vbs "1000 objects created and released, no handle left" \
   "tagged,tagged,tagged,tagged,tagged,tagged,tagged,tagged" many_objects.vbs
-run_vbs "errors: ERR_NoPortSet and 8002 raised and logged, then a read" "tagged" errors.vbs
+run_vbs "errors: ERR_NoPortSet, 8010 for ports without a device and 8002 past the last raised and logged; GetCardPort passes the absent ports; then a read" \
+  "-,-,tagged" errors.vbs
 run_vbs "read: tagged card, seventeen fields" "tagged" read_card.vbs 0 tagged
 run_vbs "read: fixed-width card" "fixed" read_card.vbs 0 fixed
 run_vbs "read: blocks arriving in pieces" "split --pace" read_card.vbs 0 tagged
