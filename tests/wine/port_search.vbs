@@ -1,22 +1,18 @@
 ' Run with COM1 and COM2 present but without a device, a silent device on COM3 and terminals
-' from COM4 on. Reads on COM1 and COM2 raise 8010 and log it; GetCardPort passes them by without
+' from COM4 on. Reads on COM1 and COM2 raise 8010; GetCardPort passes them by without
 ' waiting, listens about 300 ms on COM3 and COM4, finds 4 and changes neither CommPort nor the
 ' record. A record the host keeps then stays as it was when the next read (COM6, fixed card)
 ' replaces the object's record.
 On Error Resume Next
 
-Dim o, first, second, port, t, elapsed, before, lines
+Dim o, first, second, port, t, elapsed
 Set o = NewReader()
-before = UBound(ErrorLogLines()) + 1
 For Each port In Array(1, 2)
   o.CommPort = port
   o.ReadCard CRT_CommPort
   TakeError
   CheckEqual ErrNumber & " " & ErrDescription, _
     "8010 Port not present on this computer: COM" & port, "CommPort " & port
-  lines = ErrorLogLines()
-  CheckEqual UBound(lines) + 1, before + port, "lines in the error log"
-  Check InStr(lines(UBound(lines)), vbTab & "ErrNo : 8010" & vbTab) > 0, "logged 8010"
 Next
 
 Set first = o.KVKData
