@@ -69,13 +69,19 @@ verdicts() {
 term_pids=()
 term_fds=()
 # start_terminals "SPEC1,SPEC2,...": COMn gets a new ctsim started with SPECn as its arguments
-# ("tagged", "no-card --answer-delay 300"); every other COM1..COM8 mapping is removed.
+# ("tagged", "no-card --answer-delay 300"), or no device for "-" (an empty mapping: Wine keeps
+# the number, so that the host's own serial devices do not take it, with nothing behind it);
+# every other COM1..COM8 mapping is removed.
 start_terminals() {
   local specs spec n=0 fd pty reg=$out/ports.reg
   IFS=',' read -r -a specs <<<"$1"
   printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n' >"$reg"
   for spec in "${specs[@]}"; do
     n=$((n + 1))
+    if [[ $spec == - ]]; then
+      printf '"COM%d"=""\n' "$n" >>"$reg"
+      continue
+    fi
     # shellcheck disable=SC2086  # a spec is a list of arguments
     exec {fd}< <(exec "$CTSIM" --scenario $spec 2>>"$out/logs/ctsim.log")
     term_pids+=($!)
@@ -199,6 +205,15 @@ window_tests() {
   wait "$cs"
   rc=$?
   judge "window: cancel with Abbruch returns RV_UserCanceled" "$rc" "$log"
+  # Escape to the window presses "Abbruch", which has the focus.
+  log=$out/logs/window_escape.log
+  host_run "$log" "no-card --answer-delay 400" read_card.vbs 4 nothing 300 &
+  cs=$!
+  if wid=$(find_reader_window); then
+    xdotool key --window "$wid" Escape >>"${log%.log}.xdotool" 2>&1
+  fi
+  wait "$cs"
+  judge "window: Escape returns RV_UserCanceled" $? "$log"
   # A whole read with the window drawn for real.
   run_vbs "window: read with the window shown" "tagged" read_card.vbs 0 tagged
 }
@@ -301,8 +316,8 @@ run_vbs "read: no card" "no-card" read_card.vbs 5 empty
 run_vbs "read: wrong card" "wrong-card" read_card.vbs 3 empty
 run_vbs "read: eject error keeps the record" "eject-error" read_card.vbs 2 tagged
 run_vbs "read: silent terminal" "silent" read_card.vbs 6 nothing
-run_vbs "GetCardPort finds COM2 (COM1 silent); a kept record survives the next read" \
-  "silent,tagged,tagged,fixed" port_search.vbs
+run_vbs "ports without a device raise 8010; GetCardPort passes them by and finds COM4 (COM3 silent); a kept record survives the next read" \
+  "-,-,silent,tagged,tagged,fixed" port_search.vbs
 
 # The integration guide's example as a host developer runs it: COM1, its own exit codes and lines.
 # run_example NAME PORTS WANT_EXIT WANT_LAST_LINE WANT_LINES [ARGS...]: WANT_LINES are

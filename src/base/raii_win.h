@@ -36,6 +36,22 @@ class UniqueHandle {
   HANDLE h_ = nullptr;
 };
 
+// A window's device context, borrowed for a measurement.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+  ~WindowDc() {
+    if (dc_ != nullptr) ReleaseDC(hwnd_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+};
+
 // A registry key.
 class UniqueHKey {
  public:
@@ -112,6 +128,8 @@ class ComPtr {
     *this = nullptr;
     return &p_;
   }
+  // For the calls that hand out an interface as void** (QueryInterface, CoCreateInstance).
+  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
   // A new reference for an [out] parameter.
   T* Copy() const {
     if (p_ != nullptr) p_->AddRef();
@@ -120,6 +138,21 @@ class ComPtr {
 
  private:
   T* p_ = nullptr;
+};
+
+// A VARIANT this code owns: cleared (its string or interface released) on every way out.
+class Variant {
+ public:
+  Variant() { VariantInit(&v_); }
+  ~Variant() { VariantClear(&v_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+
+  VARIANT* Get() { return &v_; }
+  VARIANT* operator->() { return &v_; }
+
+ private:
+  VARIANT v_;
 };
 
 }  // namespace qz::win

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/module_win.h"
+#include "base/raii_win.h"
 #include "base/text_win.h"
 #include "ui/resource_win.h"
 
@@ -17,7 +18,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"qzCardReaderKVKUI";
 constexpr int kCancelId = 1;  // Command1
 
-// Layout in twips, as the form was designed: left, top, width, height.
+// Layout in twips, as the window was designed: left, top, width, height.
 struct TwipRect {
   int left, top, width, height;
 };
@@ -84,6 +85,7 @@ class WinReaderView final : public ReaderView {
     if (modal && disabled_.empty()) DisableOtherWindows();
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
+    SetFocus(hwnd_);  // passed on to "Abbruch" when it is enabled (WM_SETFOCUS)
     UpdateWindow(hwnd_);
   }
   void Hide() override {
@@ -139,9 +141,7 @@ class WinReaderView final : public ReaderView {
 
   void Create() {
     RegisterClassOnce();
-    HDC screen = GetDC(nullptr);
-    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    dpi_ = GetDeviceCaps(WindowDc(nullptr).Get(), LOGPIXELSY);
     if (dpi_ <= 0) dpi_ = 96;
     font_default_.Create(825, false, dpi_);
     font_title_.Create(1125, false, dpi_);
@@ -170,19 +170,37 @@ class WinReaderView final : public ReaderView {
                      font_message_.Get());
     cancel_ = Child(L"BUTTON", L"Abbruch", BS_PUSHBUTTON | WS_TABSTOP, kCommand1, kCancelId,
                     font_default_.Get());
+    SetWindowLongPtrW(cancel_, GWLP_USERDATA, GetWindowLongPtrW(cancel_, GWLP_WNDPROC));
+    SetWindowLongPtrW(cancel_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CancelProc));
     EnableWindow(cancel_, cancel_enabled_ ? TRUE : FALSE);
+    // The button is the keyboard's way out, so its focus rectangle shows from the start, not
+    // only once the user has pressed a key.
+    SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  }
+
+  // "Abbruch" with the focus: a button presses itself on Space; Enter and Escape press it too,
+  // through the same click. Disabled, it has no focus and gets no keys, so a keyboard read
+  // ignores them as it ignores clicks.
+  static LRESULT CALLBACK CancelProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_KEYDOWN && (wp == VK_RETURN || wp == VK_ESCAPE)) {
+      SendMessageW(GetParent(h), WM_COMMAND, MAKEWPARAM(kCancelId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(h));
+      return 0;
+    }
+    const auto button = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    return CallWindowProcW(button, h, msg, wp, lp);
   }
 
   // The title keeps its designed place; it grows to the right when a font wider than Tahoma
   // (a substitute) would cut off the port number, which the user needs to see.
   void ApplyTitle() {
     SetWindowTextW(title_, title_text_.c_str());
-    HDC dc = GetDC(title_);
-    HGDIOBJ old = SelectObject(dc, font_title_.Get());
+    const WindowDc dc(title_);
+    HGDIOBJ old = SelectObject(dc.Get(), font_title_.Get());
     SIZE extent = {};
-    GetTextExtentPoint32W(dc, title_text_.c_str(), static_cast<int>(title_text_.size()), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(title_, dc);
+    GetTextExtentPoint32W(dc.Get(), title_text_.c_str(), static_cast<int>(title_text_.size()),
+                          &extent);
+    SelectObject(dc.Get(), old);
     int width = Px(kLblTitle.width);
     const int room = Px(kClientWidth) - Px(kLblTitle.left);
     if (extent.cx + 2 > width) width = std::min(static_cast<int>(extent.cx) + 2, room);
@@ -238,8 +256,12 @@ class WinReaderView final : public ReaderView {
       case WM_PAINT:
         self->Paint();
         return 0;
+      case WM_SETFOCUS:
+        // Activation gives the focus to the window; the button is what the keys are for.
+        if (IsWindowEnabled(self->cancel_)) SetFocus(self->cancel_);
+        return 0;
       case WM_CTLCOLORSTATIC: {
-        // The title sits on the white strip, the message on the form.
+        // The title sits on the white strip, the message on the window's face.
         HDC dc = reinterpret_cast<HDC>(wp);
         SetBkMode(dc, TRANSPARENT);
         const bool on_strip = reinterpret_cast<HWND>(lp) == self->title_;
