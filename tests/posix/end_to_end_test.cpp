@@ -165,17 +165,17 @@ TEST(Kvkread, ExitStatusJsonAndProgressForEachKindOfResult) {
   EXPECT_EQ(Kvkread({"--simulate=no-such-scenario"}).exit_code, 2);
 }
 
-TEST(Kvkread, CtrlCCancelsAWaitingReadWhoseHeldPortTheSearchSkips) {
+TEST(Kvkread, CtrlCCancelsAWaitingReadWhoseHeldPortTheSearchSkipsLikeAMissingDevice) {
   Ctsim busy({"--scenario", "no-card", "--answer-delay", "200"});
   Ctsim live;
   Child holder(Command(KVKREAD_PATH, {"--device", busy.port, "--waiting-time", "1000", "--json"}));
   ASSERT_TRUE(holder.WaitForErr(Progress(3))) << holder.Err();
-  const Env ports = {{"QZCARDREADER_PORTS", busy.port + ":" + live.port}};
+  const Env ports = {{"QZCARDREADER_PORTS", "/dev/qz-missing:" + busy.port + ":" + live.port}};
   ProcessResult r = Kvkread({"--find-port", "--json"}, ports);
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(Json::parse(r.out), Json({{"port", 2}, {"device", live.port}}));
+  EXPECT_EQ(Json::parse(r.out), Json({{"port", 3}, {"device", live.port}}));
   EXPECT_EQ(Kvkread({"--find-port"}, ports).out,
-            "Card terminal found on port 2 (" + live.port + ")\n");
+            "Card terminal found on port 3 (" + live.port + ")\n");
   r = Kvkread({"--find-port", "--json"}, {{"QZCARDREADER_PORTS", busy.port}});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(Json::parse(r.out), Json({{"port", -1}}));

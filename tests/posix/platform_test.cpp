@@ -15,7 +15,6 @@
 #include "base/event_loop_posix.h"
 #include "base/unique_fd_posix.h"
 #include "link/serial_port_posix.h"
-#include "subprocess.h"
 #include "ui/reader_view_console_posix.h"
 
 namespace qz {
@@ -236,13 +235,6 @@ TEST(PosixSerialPort, RawBytesOutThresholdNotificationsInAndAWriteToAGoneLineFai
   EXPECT_EQ(ErrorOf([&] { port.Output(std::vector<std::uint8_t>{0x12}); }, &text),
             kErrPortNotAvailable);
   EXPECT_NE(text.find(pty.slave + ": Input/output error"), std::string::npos) << text;
-}
-
-TEST(PosixPortSearch, SkipsANumberWithNoDeviceAndFindsTheTerminalAfterIt) {
-  testing::Ctsim terminal({"--scenario", "tagged"});
-  const testing::ProcessResult r = testing::Kvkread(
-      {"--find-port", "--json"}, {{"QZCARDREADER_PORTS", "/dev/qz-missing:" + terminal.Port()}});
-  EXPECT_EQ(r.Json()["port"], 2) << r.out << r.err;
 }
 
 }  // namespace
