@@ -1,11 +1,47 @@
-// clsApplication: creation and destruction, properties, ReadCard's frame and serial read,
-// the cancel handler, and the forwarding of the link's and the window's events.
+// clsApplication: creation and destruction, ReadCard's frame and serial read, the cancel
+// handler, and the routing of the link's and the window's events to the handlers.
 #include "app/cls_application.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "app/platform.h"
+#include "link/frm_comm.h"
+#include "ui/frm_kvk_ui.h"
+
 namespace qz {
+
+// The link and the window call their owner through these interfaces; the handlers keep the
+// names of the fields and events they serve.
+class clsApplication::Events final : public frmCommEvents, public frmkvkUIEvents {
+ public:
+  explicit Events(clsApplication& app) : app_(app) {}
+
+  void CommandReceived(std::string sBuffer, CmdType CMD) override {
+    app_.mFrm_CommandReceived(sBuffer, CMD);
+  }
+  void WTXResynchCompleted(std::int32_t& CmdType) override {
+    app_.mFrm_WTXResynchCompleted(CmdType);
+  }
+  void TimeReached(std::string& Key) override { app_.mFrm_TimeReached(Key); }
+  void CloseWindow() override { app_.mFrmUI_CloseWindow(); }
+  void KeyboardCherryError(std::int32_t& lngNumber, std::string& strDescription) override {
+    app_.mFrmUI_KeyboardCherryError(lngNumber, strDescription);
+  }
+  void KeyboardError(AutomationError& mErr, std::string& strModul, std::string& strProc,
+                     std::string& strZusatz) override {
+    app_.mFrmUI_KeyboardError(mErr, strModul, strProc, strZusatz);
+  }
+  void mError(AutomationError& mErr, std::string& strModul, std::string& strProc,
+              std::string& strZusatz) override {
+    app_.mFrmUI_mError(mErr, strModul, strProc, strZusatz);
+  }
+
+ private:
+  clsApplication& app_;
+};
+
 namespace {
 
 // One step of a procedure that must not fail: its error is dropped and the next step runs.
@@ -30,18 +66,18 @@ constexpr std::int16_t kResyncMs = 800;
 
 }  // namespace
 
-clsApplication::clsApplication(Platform& platform) : platform_(platform) {
-  mFrm = NewLink(platform_, *this);
+clsApplication::clsApplication(Platform& platform)
+    : platform_(platform), events_(std::make_unique<Events>(*this)) {
+  mFrm = NewLink(platform_, *events_);
   mKVKData = std::make_shared<clsKVKData>();
-  mFrmUI = NewWindow(platform_, *this);
-  mWaitingTime = 5;
+  mFrmUI = NewWindow(platform_, *events_);
 }
 
 clsApplication::~clsApplication() {
   IgnoreFailure([&] { mFrm->COMM().SetPortOpen(false); });
   IgnoreFailure([&] { mFrm->StopTimer(); });
   IgnoreFailure([&] { mFrmUI->Unload(); });
-  // The link's window is never shown: unloading it is releasing it, below.
+  // The link has no window of its own to unload: releasing it, below, is all there is.
   IgnoreFailure([&] { mKVKData.reset(); });
   IgnoreFailure([&] { mFrm.reset(); });
   IgnoreFailure([&] { mFrmUI.reset(); });
@@ -53,11 +89,12 @@ enmReturnValue clsApplication::ReadCard(std::int32_t CardReaderType) {
   // its port, so the call is refused and the running read left alone.
   if (mBusy || mPortCheck) return RV_Error;
 
-  enmReturnValue result = RV_ReadSuccessful;
+  enmReturnValue result = RV_Error;
+  std::optional<AutomationError> failure;
   try {
-    mFrm = NewLink(platform_, *this);
+    mFrm = NewLink(platform_, *events_);
     mKVKData = std::make_shared<clsKVKData>();
-    mFrmUI = NewWindow(platform_, *this);
+    mFrmUI = NewWindow(platform_, *events_);
     mBusy = true;
     switch (CardReaderType) {
       case CRT_CommPort:
@@ -68,33 +105,31 @@ enmReturnValue clsApplication::ReadCard(std::int32_t CardReaderType) {
         break;
       default:
         // Nothing was read; "successful" would send the host to an empty record.
-        result = RV_Error;
         break;
     }
-  } catch (const AutomationError& err) {
-    AutomationError raised = err;
-    try {
-      LogError(err, "ReadCard", "None");
-      if (err.Number() == kErrComponentNotRegistered && CardReaderType == CRT_Tastatur) {
-        raised = AutomationError(ERR_NoCherryDriver, "ReadCard", "No Cherry Driver installed");
-      }
-    } catch (const AutomationError& log_failure) {
-      raised = log_failure;
-    } catch (...) {
-      DropWindow();
-      RunClosingSteps();
-      throw;
-    }
-    DropWindow();
-    RunClosingSteps();
-    throw raised;
   } catch (...) {
-    DropWindow();
-    RunClosingSteps();
-    throw;
+    failure = ReportFailure(std::current_exception(), CardReaderType);
   }
   RunClosingSteps();
+  if (failure) throw std::move(*failure);
   return result;
+}
+
+// Logs the failure of a read and returns the error the host gets for it: the failure as an
+// AutomationError, a keyboard read's unregistered component as the missing driver. A log that
+// cannot be written is what the host gets instead.
+AutomationError clsApplication::ReportFailure(std::exception_ptr failure,
+                                              std::int32_t CardReaderType) {
+  try {
+    AutomationError err = AsAutomationError(failure);
+    LogError(err, "ReadCard", "None");
+    if (err.Number() == kErrComponentNotRegistered && CardReaderType == CRT_Tastatur) {
+      return AutomationError(ERR_NoCherryDriver, "ReadCard", "No Cherry Driver installed");
+    }
+    return err;
+  } catch (...) {
+    return AsAutomationError(std::current_exception());
+  }
 }
 
 enmReturnValue clsApplication::ReadFromPort() {
@@ -115,12 +150,10 @@ enmReturnValue clsApplication::ReadFromPort() {
   return static_cast<enmReturnValue>(mResult);
 }
 
-void clsApplication::DropWindow() {
-  // A handler that failed inside the wait left the window on the screen; the call is over.
-  IgnoreFailure([&] { mFrmUI->Unload(); });
-}
-
+// The end of every read, also of a failed one; no step may stop the next.
 void clsApplication::RunClosingSteps() {
+  // The handlers unload the window when a read ends; one that failed left it on the screen.
+  IgnoreFailure([&] { mFrmUI->Unload(); });
   IgnoreFailure([&] { mFrm->COMM().SetPortOpen(false); });
   mNoCardCount = 0;
   mBusy = false;
@@ -136,31 +169,6 @@ void clsApplication::mFrmUI_CloseWindow() {
 
 void clsApplication::Test() {
   mFrm->SendCommand(CMD_Resynch);
-}
-
-// Events of the link and the window, handled by the procedures named after field and event.
-void clsApplication::CommandReceived(std::string sBuffer, CmdType CMD) {
-  mFrm_CommandReceived(sBuffer, CMD);
-}
-void clsApplication::WTXResynchCompleted(std::int32_t& CmdType) {
-  mFrm_WTXResynchCompleted(CmdType);
-}
-void clsApplication::TimeReached(std::string& Key) {
-  mFrm_TimeReached(Key);
-}
-void clsApplication::CloseWindow() {
-  mFrmUI_CloseWindow();
-}
-void clsApplication::KeyboardCherryError(std::int32_t& lngNumber, std::string& strDescription) {
-  mFrmUI_KeyboardCherryError(lngNumber, strDescription);
-}
-void clsApplication::KeyboardError(AutomationError& mErr, std::string& strModul,
-                                   std::string& strProc, std::string& strZusatz) {
-  mFrmUI_KeyboardError(mErr, strModul, strProc, strZusatz);
-}
-void clsApplication::mError(AutomationError& mErr, std::string& strModul, std::string& strProc,
-                            std::string& strZusatz) {
-  mFrmUI_mError(mErr, strModul, strProc, strZusatz);
 }
 
 }  // namespace qz

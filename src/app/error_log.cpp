@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/cls_application.h"
+#include "app/platform.h"
 
 namespace qz {
 

@@ -1,7 +1,16 @@
 // The keyboard branch of ReadCard and the handlers of the window's keyboard reports.
+//
+// A report of the keyboard reader reaches the host the long way round, because the reader's
+// driver reports from inside its own ReadKVK call: the driver's callback -> frmkvkUI -> the
+// handler here, which logs it and throws ERR_InCherry back into the callback -> the reader
+// raises that from ReadKVK -> frmkvkUI::ReadCherry hands it up through mError ->
+// mFrmUI_mError keeps it in mErr* and the window hides -> ReadFromKeyboard raises it, and
+// ReadCard's failure handling logs it once more and raises it to the host.
 #include <string>
 
 #include "app/cls_application.h"
+#include "ui/frm_kvk_ui.h"
+#include "ui/keyboard_reader.h"
 
 namespace qz {
 namespace {
@@ -49,10 +58,8 @@ enmReturnValue clsApplication::ReadFromKeyboard() {
     FillFromKeyboard(*keyboard);
     mResult = RV_ReadSuccessful;
   } else if (mErrNumber != 0) {
-    mFrmUI->Unload();
-    mResult = RV_Error;
+    // Raised after ReadCard's closing steps, which also take the window down.
     mKVKData = std::make_shared<clsKVKData>();
-    mBusy = false;
     throw AutomationError(mErrNumber, mErrSource, mErrDescription);
   } else {
     mResult = mCardUnreadable ? RV_NoCardInserted : RV_Error;
@@ -76,7 +83,7 @@ void clsApplication::mFrmUI_KeyboardCherryError(std::int32_t& lngNumber,
   const std::string number = std::to_string(lngNumber);
   LogError(AutomationError(lngNumber, "CherryError", strDescription + "No:" + number),
            "mKeyboard_CherryError", "None");
-  // Thrown back into the keyboard reader's read, whose failure the window hands up.
+  // Back into the reader's callback: see the top of this file.
   throw AutomationError(ERR_InCherry, "mKeyboard_CherryError",
                         "Error is trapped in KbdBridge" + number + " " + strDescription);
 }

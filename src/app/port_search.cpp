@@ -2,6 +2,8 @@
 #include <limits>
 
 #include "app/cls_application.h"
+#include "app/platform.h"
+#include "link/frm_comm.h"
 
 namespace qz {
 namespace {
@@ -17,25 +19,30 @@ std::int16_t clsApplication::GetCardPort() {
   mPortCheck = true;
   mPortFound = false;
   std::int16_t result = -1;
+  std::int16_t n = 0;
   SerialPort& port = mFrm->COMM();
+  auto close_port = [&port] {
+    try {
+      port.SetPortOpen(false);
+    } catch (...) {
+    }
+  };
   try {
-    for (std::int16_t n = 1;; ++n) {
+    while (n < std::numeric_limits<std::int16_t>::max()) {
+      ++n;
       try {
         port.SetCommPort(n);
         port.SetPortOpen(true);
       } catch (const AutomationError& err) {
-        try {
-          port.SetPortOpen(false);
-        } catch (const AutomationError&) {
-        }
+        close_port();
         if (err.Number() == kErrInvalidPortNumber) break;  // past the last port
-        if (n == std::numeric_limits<std::int16_t>::max()) break;
         continue;  // held by another program, missing hardware, ...: try the next
       }
 
       try {
         mFrm->SendCommand(CMD_Resynch);
-      } catch (const AutomationError&) {
+      } catch (...) {
+        // Listen anyway: the time-out ends the wait whether the request went out or not.
       }
       mFrm->StartTimer("PORTCHECK", kListenMs);
       mPortWait = true;
@@ -48,22 +55,23 @@ std::int16_t clsApplication::GetCardPort() {
         mPortWait = false;
       }
 
-      const bool found = mPortFound;
-      try {
-        port.SetPortOpen(false);
-      } catch (const AutomationError&) {
-      }
-      if (found) {
+      close_port();
+      if (mPortFound) {
         result = n;
         break;
       }
-      if (n == std::numeric_limits<std::int16_t>::max()) break;
     }
   } catch (...) {
-    mPortCheck = false;
-    mPortWait = false;
-    throw;
+    // The host is told only of a port, never of a failure: whatever failed ends the search
+    // with what it has, and no port stays open.
+    if (mPortFound) result = n;
+    try {
+      mFrm->StopTimer();
+    } catch (...) {
+    }
+    close_port();
   }
+  mPortWait = false;
   mPortCheck = false;
   return result;
 }

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <string>
+#include <utility>
 
 namespace qz {
 
@@ -27,5 +29,28 @@ class AutomationError : public std::exception {
 
 // Run-time error numbers of other components that the core interprets.
 inline constexpr std::int32_t kErrComponentNotRegistered = 339;  // "class not registered"
+
+// Run-time errors a host knows, for failures that are not AutomationErrors.
+inline constexpr std::int32_t kErrOutOfMemory = 7;
+inline constexpr std::int32_t kErrInternal = 51;
+
+// A failure as the error a host is given: an AutomationError as it is, a failed allocation as
+// 7 "Out of memory", any other exception as 51 with its own text ("Internal error" when it has
+// none). `failure` is the exception being handled (std::current_exception()).
+inline AutomationError AsAutomationError(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const AutomationError& err) {
+    return err;
+  } catch (const std::bad_alloc&) {
+    return AutomationError(kErrOutOfMemory, "qzCardReader", "Out of memory");
+  } catch (const std::exception& err) {
+    const char* text = err.what();
+    return AutomationError(kErrInternal, "qzCardReader",
+                           text != nullptr && *text != '\0' ? text : "Internal error");
+  } catch (...) {
+    return AutomationError(kErrInternal, "qzCardReader", "Internal error");
+  }
+}
 
 }  // namespace qz

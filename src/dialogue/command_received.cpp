@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/cls_application.h"
+#include "link/frm_comm.h"
+#include "ui/frm_kvk_ui.h"
 
 namespace qz {
 namespace {

@@ -2,6 +2,8 @@
 #include <string>
 
 #include "app/cls_application.h"
+#include "link/frm_comm.h"
+#include "ui/frm_kvk_ui.h"
 
 namespace qz {
 

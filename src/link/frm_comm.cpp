@@ -39,7 +39,7 @@ frmComm::~frmComm() {
 std::int16_t frmComm::SendCommand(CmdType CmdType) {
   const TerminalCommand* command = FindCommand(CmdType);
   if (command == nullptr) {
-    // Same number and text as a VB "Invalid procedure call": a caller bug, nothing is sent.
+    // The run-time error hosts know for a bad argument: a caller bug, nothing is sent.
     throw AutomationError(5, "frmComm", "Invalid procedure call or argument");
   }
   t1::Bytes block = BuildCommandBlock(*command, mSendSeq);

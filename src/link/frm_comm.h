@@ -43,32 +43,26 @@ class frmComm {
 
   // Arms the one-shot alarm; a later call replaces key and interval.
   void StartTimer(const std::string& Key, std::int16_t ms);
-  // Timer1.Enabled = False.
+  // Disarms the alarm; nothing is reported for it.
   void StopTimer();
 
-  // The serial control hosted by the link; the owner selects, opens and closes the port.
+  // The link's serial port; the owner selects, opens and closes it.
   SerialPort& COMM() { return *port_; }
 
-  // Handlers of the port's notification and of the alarm (public so that tests can drive them).
+  // Handler of the port's receive notification. Public: a port may notify before its
+  // threshold is reached, and tests stand in for such a port.
   void COMM_OnComm();
-  void Timer1_Timer();
-
-  // Read-only views of the link's state, for tests and diagnostics.
-  bool SendSeq() const { return mSendSeq; }
-  bool RecvSeq() const { return mRecvSeq; }
-  CmdType LastCmdType() const { return mCmdType; }
-  std::int16_t SendCount() const { return mSendCount; }
-  const std::vector<std::uint8_t>& LastBlock() const { return mLastBlock; }
-  bool AwaitingRest() const { return mAwaitRest; }
 
  private:
+  // Handler of the alarm: disarms it, then reports its key.
+  void Timer1_Timer();
   void ProcessBlock();
   void ResetAssembly();
 
   EventLoop& loop_;
   std::unique_ptr<SerialPort> port_;
   frmCommEvents& owner_;
-  EventLoop::TimerId timer_ = 0;  // 0 while Timer1 is disabled
+  EventLoop::TimerId timer_ = 0;  // 0 while the alarm is idle
 
   std::vector<std::uint8_t> mResponse;
   std::vector<std::uint8_t> mBlock;

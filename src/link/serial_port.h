@@ -1,10 +1,11 @@
-// The serial facility the link talks through. It stands for the Comm control: a numbered port
-// that is selected and opened with fixed line settings (9600 baud, 8 data bits, even parity,
-// 1 stop bit, binary), written whole, read by taking all waiting bytes, and a receive
-// notification when the waiting bytes reach a settable threshold.
+// The serial port the link talks through: a numbered port that is selected and opened with
+// fixed line settings (9600 baud, 8 data bits, even parity, 1 stop bit, binary), written whole,
+// read by taking all waiting bytes, with a receive notification when the waiting bytes reach a
+// settable threshold. Linux and Windows each implement it; the tests fake it.
 //
-// Failures are raised as AutomationError with the control's numbers below. Only 8002 is
-// interpreted by the component (it ends the port search); every other number passes through.
+// Failures are raised as AutomationError with the numbers below, the ones Windows hosts know
+// from serial ports. Only 8002 is interpreted by the component (it ends the port search);
+// every other number passes through.
 #pragma once
 
 #include <chrono>

@@ -130,7 +130,9 @@ void frmkvkUI::ReadCherry() {
     std::int32_t arg3 = 0;
     mCherryReturnValue = keyboard->ReadKVK(timeout_ms, arg2, arg3);
     if (!unloaded_) mKeyboard = std::move(keyboard);
-  } catch (AutomationError& err) {
+  } catch (...) {
+    // Every failure goes the one way to the owner, also one that is no AutomationError.
+    AutomationError err = AsAutomationError(std::current_exception());
     std::string modul = "frmUI";
     std::string proc = "ReadCherry";
     std::string zusatz;

@@ -39,13 +39,13 @@ class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents 
   frmkvkUI(const frmkvkUI&) = delete;
   frmkvkUI& operator=(const frmkvkUI&) = delete;
 
-  // lblTitle's caption.
+  // The title line: the reader the read uses.
   void SetTitle(const std::string& caption);
   const std::string& Title() const { return title_; }
   // Puts a text into the message line and repaints it at once.
   void Message(const std::string& sText);
   const std::string& MessageText() const { return message_; }
-  // Command1.Enabled.
+  // Whether "Abbruch" can be pressed (not during a keyboard read, which cannot be stopped).
   void SetCancelEnabled(bool enabled);
   bool CancelEnabled() const { return cancel_enabled_; }
 
@@ -66,8 +66,8 @@ class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents 
 
  private:
   // ReaderViewListener
-  void CancelClicked() override;                  // Command1_Click
-  void CloseRequested(UnloadMode mode) override;  // Form_QueryUnload + unload
+  void CancelClicked() override;                  // "Abbruch": a cancel, once
+  void CloseRequested(UnloadMode mode) override;  // a cancel if the user asks; always unloads
   // KeyboardReaderEvents
   void CherryError(std::int32_t& lngNumber, std::string& strDescription) override;
   void Error(AutomationError& mErr, std::string& strModul, std::string& strProc,
@@ -84,7 +84,7 @@ class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents 
   std::string message_;
   bool cancel_enabled_ = true;
   bool unloaded_ = false;
-  EventLoop::TimerId cherry_timer_ = 0;  // 0 while CherryTimer is disabled
+  EventLoop::TimerId cherry_timer_ = 0;  // 0 while no keyboard read waits to start
 
   std::unique_ptr<KeyboardReader> mKeyboard;
   bool mCherryReturnValue = false;

@@ -6,14 +6,14 @@
 
 namespace qz {
 
-// Why the window is asked to close (the unload modes of a form).
+// Why the window is asked to close. Only a close the user or the system asks for is a cancel.
 enum class UnloadMode {
   kUserClose = 0,     // close box or system menu
   kCode = 1,          // unloaded by the program
   kSessionEnd = 2,    // Windows is ending the user's logon
   kTaskManager = 3,   // closed from the Task Manager
   kMdiParent = 4,     // an MDI parent closes
-  kOwnerClosing = 5,  // the owner form closes
+  kOwnerClosing = 5,  // the window that owns it closes
 };
 
 class ReaderViewListener {
@@ -30,9 +30,9 @@ class ReaderView {
   virtual ~ReaderView() = default;
 
   virtual void SetListener(ReaderViewListener* listener) = 0;
-  virtual void SetTitle(const std::string& utf8) = 0;    // lblTitle
-  virtual void SetMessage(const std::string& utf8) = 0;  // lblMSG, repainted at once
-  virtual void SetCancelEnabled(bool enabled) = 0;       // Command1.Enabled
+  virtual void SetTitle(const std::string& utf8) = 0;    // the reader in use
+  virtual void SetMessage(const std::string& utf8) = 0;  // the progress line, repainted at once
+  virtual void SetCancelEnabled(bool enabled) = 0;       // "Abbruch" can be pressed
   // Shows the window; modal: the thread's other windows take no input until it is hidden.
   virtual void Show(bool modal) = 0;
   virtual void Hide() = 0;

@@ -4,10 +4,13 @@
 // port was closed and the window taken down.
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -202,25 +205,36 @@ TEST_F(ApplicationTest, PortErrorsAreRaisedAndLoggedOnce) {
                   std::string(kSerialErrorSource) + "\r\n"});
 }
 
-// A write fails with the port open: the host gets that error, or the log's own failure when
-// the log cannot be written, and either way the closing steps have run.
-TEST_F(ApplicationTest, WriteFailureDuringTheReadRunsTheClosingSteps) {
+// A handler fails with the port open: the host gets the failure as an AutomationError, or the
+// log's own failure when the log cannot be written, and either way the closing steps have run.
+TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingSteps) {
   Attach("tagged");
   const auto terminal = platform.bus.lines[1].terminal;
-  for (bool log_fails : {false, true}) {
-    platform.log_fails = log_fails;
+  const auto lost = std::make_exception_ptr(AutomationError(8010, "Serial", "Lost"));
+  const std::pair<std::exception_ptr, std::string> kCases[] = {
+      {lost, "8010 Serial: Lost"},
+      {lost, "75 qzCardReader: Path/File access error"},  // the log cannot be written
+      {std::make_exception_ptr(std::bad_alloc()), "7 qzCardReader: Out of memory"},
+      {std::make_exception_ptr(std::runtime_error("no timer")), "51 qzCardReader: no timer"},
+      {std::make_exception_ptr(42), "51 qzCardReader: Internal error"},
+  };
+  for (const auto& [thrown, raised] : kCases) {
+    platform.log_fails = raised.starts_with("75");
     platform.log_lines.clear();
     platform.bus.lines[1].terminal = [&](FakeSerialPort& p, std::span<const std::uint8_t> w) {
-      if (w[4] == 0xA4) throw AutomationError(8010, "Serial", "Lost");
+      if (w[4] == 0xA4) std::rethrow_exception(thrown);
       terminal(p, w);
     };
-    EXPECT_EQ(Raised([&] { app->ReadCard(CRT_CommPort); }),
-              log_fails ? "75 qzCardReader: Path/File access error" : "8010 Serial: Lost");
-    EXPECT_EQ(platform.log_lines.size(), log_fails ? 0u : 1u);
+    EXPECT_EQ(Raised([&] { app->ReadCard(CRT_CommPort); }), raised);
+    const std::string number = raised.substr(0, raised.find(' '));
+    EXPECT_EQ(platform.log_lines.size(), platform.log_fails ? 0u : 1u);
+    EXPECT_TRUE(platform.log_fails ||
+                platform.log_lines[0].find("\tErrNo : " + number + "\t") != std::string::npos);
     ExpectClosed();
-    platform.bus.lines[1].terminal = terminal;
-    EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
   }
+  platform.bus.lines[1].terminal = terminal;
+  platform.log_fails = false;
+  EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
 }
 
 // GetCardPort listens 300 ms on each port that opens, waiting in the loop meanwhile.
@@ -254,6 +268,21 @@ TEST_F(ApplicationTest, PortSearchSkipsPortsThatFailToOpenAndEndsAtTheLastPort) 
   EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist";
   EXPECT_EQ(platform.loop.Now(), 600ms) << "only COM3 was listened to, twice";
   ExpectClosed();
+}
+
+// Whatever fails inside the search, the host gets a port number, never an error, and no port
+// stays open; a terminal that had already answered still counts.
+TEST_F(ApplicationTest, PortSearchEndsWithWhatItHasWhenSomethingFails) {
+  Attach("tagged");
+  const std::pair<std::exception_ptr, std::int16_t> kCases[] = {
+      {std::make_exception_ptr(std::bad_alloc()), -1},
+      {std::make_exception_ptr(std::runtime_error("host failed")), 1}};
+  for (const auto& [thrown, port] : kCases) {
+    platform.loop.AddTimer(port == 1 ? 100ms : 0ms, [&] { std::rethrow_exception(thrown); });
+    EXPECT_EQ(app->GetCardPort(), port);
+    ExpectClosed();
+  }
+  EXPECT_EQ(app->GetCardPort(), 1) << "the next search starts afresh";
 }
 
 TEST_F(ApplicationTest, KeyboardReadCopiesFifteenFieldsAsDelivered) {

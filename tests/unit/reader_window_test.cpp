@@ -2,6 +2,9 @@
 // it starts once it is on the screen.
 #include <gtest/gtest.h>
 
+#include <exception>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,8 +22,11 @@ struct Owner : frmkvkUIEvents {
     if (unload_on_report != nullptr) unload_on_report->Unload();
   }
   void KeyboardError(AutomationError&, std::string&, std::string&, std::string&) override {}
-  void mError(AutomationError&, std::string&, std::string&, std::string&) override {}
+  void mError(AutomationError& err, std::string&, std::string&, std::string&) override {
+    errors += std::to_string(err.Number()) + " " + err.Description() + ";";
+  }
   int closes = 0;
+  std::string errors;
   frmkvkUI* unload_on_report = nullptr;
 };
 
@@ -60,6 +66,22 @@ TEST_F(ReaderWindowTest, KeyboardReadStartsAtThePollAfterTheWindowIsShown) {
   EXPECT_EQ(platform.loop.PendingTimers(), 0u) << "one read per EnableCherryTimer";
   window.Unload();
   EXPECT_EQ(platform.keyboards_alive, 0);
+}
+
+// Whatever fails in the keyboard read reaches the owner through mError, and the wait ends.
+TEST_F(ReaderWindowTest, EveryFailureOfTheKeyboardReadIsHandedUpThroughMError) {
+  const std::pair<std::exception_ptr, std::string> kCases[] = {
+      {std::make_exception_ptr(std::bad_alloc()), "7 Out of memory;"},
+      {std::make_exception_ptr(std::runtime_error("")), "51 Internal error;"}};
+  for (const auto& [thrown, error] : kCases) {
+    Owner fresh;
+    frmkvkUI w(platform.loop, platform.CreateReaderView(), fresh,
+               [&]() -> std::unique_ptr<KeyboardReader> { std::rethrow_exception(thrown); });
+    w.EnableCherryTimer();
+    w.ShowModal();
+    EXPECT_EQ(fresh.errors, error);
+    EXPECT_FALSE(w.CherryReturnValue());
+  }
 }
 
 TEST_F(ReaderWindowTest, UnloadDuringTheReadReleasesTheReaderAfterItsCall) {
