@@ -155,7 +155,7 @@ TEST_F(LinkTest, BlocksAreAssembledWhereverTheReadsCutThem) {
 }
 
 TEST_F(LinkTest, EachKindOfBlockByItsPcb) {
-  // Every block carries 90 00; then the answer the link expects next completes the exchange.
+  // Every block carries 62 00; then an answer 90 00 with the N(S) the link expects next.
   struct Case {
     std::uint8_t pcb;
     std::size_t writes;
@@ -164,7 +164,7 @@ TEST_F(LinkTest, EachKindOfBlockByItsPcb) {
   const Texts ok = {"C1 90 00"};
   // clang-format off
   const Case kCases[] = {
-      {0x00, 1, {"C1 90 00", "C1 90 00"}}, {0x20, 1, {"C1 90 00 90 00"}},  // expected N(S); M
+      {0x00, 1, {"C1 62 00", "C1 90 00"}}, {0x20, 1, {"C1 62 00 90 00"}},  // expected N(S); M
       {0x40, 2, ok}, {0x60, 2, ok},  // wrong N(S): the command once more
       {0xE0, 1, {"W1", "C1 90 00"}}, {0xE3, 1, {"W1", "C1 90 00"}},  // RESYNCH, WTX responses
       // R-blocks never cause a re-send; RESYNCH and WTX requests, IFS and ABORT are ignored.
@@ -175,7 +175,7 @@ TEST_F(LinkTest, EachKindOfBlockByItsPcb) {
   for (const Case& c : kCases) {
     NewLink();
     link->SendCommand(CMD_ResetCT);
-    Arrive(t1::MakeBlock(0x21, c.pcb, Bytes{0x90, 0x00}));
+    Arrive(t1::MakeBlock(0x21, c.pcb, Bytes{0x62, 0x00}));
     EXPECT_EQ(bus.lines[1].written.size(), c.writes) << int(c.pcb);
     Arrive((c.pcb & 0xC0) == 0 ? kOk1 : kOk0);
     EXPECT_EQ(owner.events, c.events) << int(c.pcb);
