@@ -86,7 +86,8 @@ class Feeder {
   void CheckLink() const {
     const auto& w = line_.written;
     Check(w.size() <= static_cast<std::size_t>(line_.opens) + delivered / 4);
-    Check(w.size() < 3 || w[w.size() - 1] != w[w.size() - 3] || w.back()[1] == 0xC0);
+    const std::size_t n = w.size();
+    Check(n < 3 || w[n - 1] != w[n - 2] || w[n - 2] != w[n - 3] || w[n - 1][1] == 0xC0);
     if (const auto* port = platform_.bus.open_port)
       Check(port->RThreshold() >= 1 && port->RThreshold() <= 256);
   }
