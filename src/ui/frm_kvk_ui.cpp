@@ -33,12 +33,10 @@ frmkvkUI::~frmkvkUI() {
 }
 
 void frmkvkUI::SetTitle(const std::string& caption) {
-  title_ = caption;
   if (!unloaded_) view_->SetTitle(caption);
 }
 
 void frmkvkUI::Message(const std::string& sText) {
-  message_ = sText;
   if (!unloaded_) view_->SetMessage(sText);
 }
 

@@ -41,13 +41,10 @@ class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents 
 
   // The title line: the reader the read uses.
   void SetTitle(const std::string& caption);
-  const std::string& Title() const { return title_; }
   // Puts a text into the message line and repaints it at once.
   void Message(const std::string& sText);
-  const std::string& MessageText() const { return message_; }
   // Whether "Abbruch" can be pressed (not during a keyboard read, which cannot be stopped).
   void SetCancelEnabled(bool enabled);
-  bool CancelEnabled() const { return cancel_enabled_; }
 
   // Shows the window modally; returns when it has been hidden or unloaded, the loop running
   // meanwhile. Returns at once when the window is already unloaded.
@@ -80,8 +77,6 @@ class frmkvkUI final : private ReaderViewListener, private KeyboardReaderEvents 
   std::unique_ptr<ReaderView> view_;
   frmkvkUIEvents& owner_;
   KeyboardFactory keyboard_factory_;
-  std::string title_;
-  std::string message_;
   bool cancel_enabled_ = true;
   bool unloaded_ = false;
   EventLoop::TimerId cherry_timer_ = 0;  // 0 while no keyboard read waits to start

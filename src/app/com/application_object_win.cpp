@@ -5,8 +5,7 @@
 
 namespace qz::win {
 
-ApplicationObject::ApplicationObject()
-    : app_(std::make_unique<qz::clsApplication>(Platform::Default())) {}
+ApplicationObject::ApplicationObject() : app_(std::make_unique<qz::clsApplication>()) {}
 
 _clsApplication* ApplicationObject::Create() {
   return new ApplicationObject();
