@@ -227,7 +227,7 @@ TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingStep
     platform.log_fails = raised.starts_with("75");
     platform.log_lines.clear();
     platform.bus.lines[1].terminal = [&](FakeSerialPort& p, std::span<const std::uint8_t> w) {
-      if (w[4] == 0xA4) std::rethrow_exception(thrown);
+      if (w.size() > 4 && w[4] == 0xA4) std::rethrow_exception(thrown);
       terminal(p, w);
     };
     EXPECT_EQ(Raised([&] { app->ReadCard(CRT_CommPort); }), raised);
