@@ -160,6 +160,7 @@ TEST_F(ApplicationTest, ReadsInARowEachStartAfresh) {
   app->WaitingTime(3);
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
   const auto first = app->KVKData();
+  ASSERT_NE(first, nullptr);
   Attach("no-card");
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_NoCardInserted);
   EXPECT_EQ(Letters(), "SSRQQQFBESRQQQ");
