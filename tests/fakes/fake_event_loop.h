@@ -17,9 +17,9 @@ namespace qz::testing {
 
 class FakeEventLoop : public EventLoop {
  public:
-  using Clock = std::chrono::milliseconds;
+  using ms = std::chrono::milliseconds;
 
-  TimerId AddTimer(std::chrono::milliseconds delay, Task fire) override {
+  TimerId AddTimer(ms delay, Task fire) override {
     timers_.emplace(std::make_pair(now_ + delay, ++last_id_), std::move(fire));
     return last_id_;
   }
@@ -29,56 +29,49 @@ class FakeEventLoop : public EventLoop {
   void Post(Task task) override { posted_.push_back(std::move(task)); }
 
   void RunUntil(const std::function<bool()>& done) override {
-    for (std::size_t steps = 0; !done(); ++steps) {
+    for (int steps = 0; !done(); ++steps) {
       if (steps > 1'000'000) throw std::logic_error("FakeEventLoop: too many events");
-      if (RunOnePosted()) continue;
+      if (RunOne()) continue;
       if (timers_.empty()) throw std::logic_error("FakeEventLoop: RunUntil would wait for ever");
       now_ = std::max(now_, timers_.begin()->first.first);
-      FireOneDue();
     }
   }
-
-  // Moves the clock forward, running everything that falls due on the way, in time order.
-  void AdvanceBy(std::chrono::milliseconds d) {
-    const Clock until = now_ + d;
+  // Moves the clock forward, running everything that falls due on the way, in time order;
+  // AdvanceBy(0ms) runs what is due now.
+  void AdvanceBy(ms d) {
+    const ms until = now_ + d;
     for (;;) {
-      while (RunOnePosted()) {
+      while (RunOne()) {
       }
       if (timers_.empty() || timers_.begin()->first.first > until) break;
       now_ = timers_.begin()->first.first;
-      FireOneDue();
     }
     now_ = until;
   }
-  // Runs posted tasks and due timers without moving the clock.
-  void Drain() {
-    while (RunOnePosted() || FireOneDue()) {
-    }
-  }
 
-  Clock Now() const { return now_; }
+  ms Now() const { return now_; }
   std::size_t PendingTimers() const { return timers_.size(); }
-  // How often the component pumped the loop instead of waiting in RunUntil.
 
  private:
-  bool RunOnePosted() {
-    if (posted_.empty()) return false;
-    Task t = std::move(posted_.front());
-    posted_.pop_front();
-    t();
-    return true;
-  }
-  bool FireOneDue() {
-    if (timers_.empty() || timers_.begin()->first.first > now_) return false;
-    Task t = std::move(timers_.begin()->second);
-    timers_.erase(timers_.begin());
+  // A posted task, else a timer due now.
+  bool RunOne() {
+    Task t;
+    if (!posted_.empty()) {
+      t = std::move(posted_.front());
+      posted_.pop_front();
+    } else if (!timers_.empty() && timers_.begin()->first.first <= now_) {
+      t = std::move(timers_.begin()->second);
+      timers_.erase(timers_.begin());
+    } else {
+      return false;
+    }
     t();
     return true;
   }
 
-  Clock now_{0};
+  ms now_{0};
   TimerId last_id_ = 0;
-  std::map<std::pair<Clock, TimerId>, Task> timers_;
+  std::map<std::pair<ms, TimerId>, Task> timers_;
   std::deque<Task> posted_;
 };
 

@@ -13,6 +13,8 @@
 #include "app/platform.h"
 #include "tests/fakes/fake_event_loop.h"
 #include "tests/fakes/fake_serial_port.h"
+#include "ui/keyboard_reader.h"
+#include "ui/reader_view.h"
 
 namespace qz::testing {
 
@@ -47,12 +49,25 @@ struct KeyboardScript {
 class FakePlatform : public Platform {
  public:
   FakeEventLoop& Loop() override { return loop; }
-  std::unique_ptr<SerialPort> CreateSerialPort() override;
-  std::unique_ptr<ReaderView> CreateReaderView() override;
-  std::unique_ptr<KeyboardReader> CreateKeyboardReader() override;
-  std::string ShortDate() override { return date; }
-  std::string LongTime() override { return time; }
-  void AppendErrorLogLine(const std::string& line) override;
+  std::unique_ptr<SerialPort> CreateSerialPort() override {
+    return std::make_unique<FakeSerialPort>(loop, bus);
+  }
+  std::unique_ptr<ReaderView> CreateReaderView() override {
+    views.push_back(std::make_shared<FakeViewRecord>());
+    return std::make_unique<View>(views.back(), *this);
+  }
+  std::unique_ptr<KeyboardReader> CreateKeyboardReader() override {
+    if (!keyboard_installed)
+      throw AutomationError(kErrComponentNotRegistered, "qzCardReader", "Not registered");
+    return std::make_unique<Keyboard>(*this);
+  }
+  std::string ShortDate() override { return "06.12.2026"; }
+  std::string LongTime() override { return "03:15:02"; }
+  void AppendErrorLogLine(const std::string& line) override {
+    // As a host sees a log folder without write permission.
+    if (log_fails) throw AutomationError(75, "qzCardReader", "Path/File access error");
+    log_lines.push_back(line + "\r\n");
+  }
 
   FakeViewRecord& LastView() { return *views.back(); }
 
@@ -62,17 +77,66 @@ class FakePlatform : public Platform {
   // Called on every message any window shows, and when a window is shown.
   std::function<void(FakeViewRecord&, const std::string&)> on_message;
   std::function<void(FakeViewRecord&)> on_show;
-
   KeyboardScript keyboard;
   bool keyboard_installed = true;               // false: creating one raises 339
   std::vector<std::int32_t> keyboard_timeouts;  // the time-out of every ReadKVK
   int keyboards_alive = 0;
   int keyboards_created = 0;
-
-  std::string date = "06.12.2026";
-  std::string time = "03:15:02";
   std::vector<std::string> log_lines;  // each with its CR LF
   bool log_fails = false;
+
+ private:
+  struct View : ReaderView {
+    View(std::shared_ptr<FakeViewRecord> r, FakePlatform& p) : r(std::move(r)), p(p) {}
+    void SetListener(ReaderViewListener* l) override { r->listener = r->destroyed ? nullptr : l; }
+    void SetTitle(const std::string& utf8) override { r->titles.push_back(utf8); }
+    void SetMessage(const std::string& utf8) override {
+      r->messages.push_back(utf8);
+      if (p.on_message) p.on_message(*r, utf8);
+    }
+    void SetCancelEnabled(bool enabled) override { r->cancel_states.push_back(enabled); }
+    void Show(bool modal) override {
+      r->visible = true;
+      r->shown_modal = modal;
+      if (p.on_show) p.on_show(*r);
+    }
+    void Hide() override { r->visible = false; }
+    bool Visible() const override { return r->visible; }
+    void Destroy() override {
+      r->destroyed = true;
+      r->visible = false;
+      r->listener = nullptr;
+    }
+    std::shared_ptr<FakeViewRecord> r;
+    FakePlatform& p;
+  };
+
+  struct Keyboard : KeyboardReader {
+    explicit Keyboard(FakePlatform& p) : script(p.keyboard), p(p) {
+      ++p.keyboards_alive;
+      ++p.keyboards_created;
+    }
+    ~Keyboard() override { --p.keyboards_alive; }
+    void SetEvents(KeyboardReaderEvents* e) override { events = e; }
+    bool ReadKVK(std::int32_t& timeoutMs, std::int32_t&, std::int32_t&) override {
+      p.keyboard_timeouts.push_back(timeoutMs);
+      for (auto [number, text] : script.cherry_errors) events->CherryError(number, text);
+      if (script.report_error) {
+        AutomationError err(1004, "KbdBridge", "Reader jammed");
+        std::string modul = "clsReader", proc = "ReadKVK", zusatz = "extra";
+        events->Error(err, modul, proc, zusatz);
+      }
+      if (script.fail_number != 0)
+        throw AutomationError(script.fail_number, "KbdBridge", "ReadKVK failed");
+      return script.result;
+    }
+    std::string Field(KVKField field) override {
+      return script.fields.contains(field) ? script.fields.at(field) : "";
+    }
+    KeyboardScript script;
+    FakePlatform& p;
+    KeyboardReaderEvents* events = nullptr;
+  };
 };
 
 }  // namespace qz::testing

@@ -24,32 +24,20 @@ struct FakeLine {
   std::int32_t open_error = 0;  // raised by PortOpen = True when non-zero
   // Called with every block the component writes; answers through port.Deliver().
   std::function<void(FakeSerialPort& port, std::span<const std::uint8_t> written)> terminal;
-  // Everything written on this line, one entry per Output call.
-  std::vector<std::vector<std::uint8_t>> written;
+  std::vector<std::vector<std::uint8_t>> written;  // one entry per Output call
   int opens = 0;
 };
 
-class FakeSerialBus {
- public:
-  FakeLine& Line(std::int16_t n) { return lines_[n]; }
-  FakeLine* Find(std::int16_t n) {
-    auto it = lines_.find(n);
-    return it == lines_.end() ? nullptr : &it->second;
-  }
+struct FakeSerialBus {
+  std::map<std::int16_t, FakeLine> lines;
   FakeSerialPort* open_port = nullptr;  // the one opened last, while it is open
   int open_count = 0;
-
- private:
-  std::map<std::int16_t, FakeLine> lines_;
 };
 
 class FakeSerialPort : public SerialPort {
  public:
-  FakeSerialPort(EventLoop& loop, FakeSerialBus& bus)
-      : loop_(loop), bus_(bus), alive_(std::make_shared<bool>(true)) {}
-  ~FakeSerialPort() override {
-    if (open_) Close();
-  }
+  FakeSerialPort(FakeEventLoop& loop, FakeSerialBus& bus) : loop_(loop), bus_(bus) {}
+  ~FakeSerialPort() override { SetPortOpen(false); }
 
   void SetCommPort(std::int16_t port) override {
     if (open_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
@@ -59,16 +47,18 @@ class FakeSerialPort : public SerialPort {
 
   void SetPortOpen(bool open) override {
     if (!open) {
-      if (open_) Close();
+      if (open_ && bus_.open_port == this) bus_.open_port = nullptr;
+      bus_.open_count -= open_ ? 1 : 0;
+      open_ = false;
       return;
     }
     if (open_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
-    FakeLine* line = bus_.Find(port_);
-    if (line == nullptr)
+    auto it = bus_.lines.find(port_);
+    if (it == bus_.lines.end())
       throw AutomationError(kErrInvalidPortNumber, kSerialErrorSource, "Invalid port number");
-    if (line->open_error != 0)
-      throw AutomationError(line->open_error, kSerialErrorSource, "Port not available");
-    line_ = line;
+    if (it->second.open_error != 0)
+      throw AutomationError(it->second.open_error, kSerialErrorSource, "Port not available");
+    line_ = &it->second;
     ++line_->opens;
     open_ = true;
     buffer_.Clear();
@@ -95,19 +85,13 @@ class FakeSerialPort : public SerialPort {
   void Deliver(std::span<const std::uint8_t> bytes) {
     if (open_ && buffer_.Append(bytes)) PostNotify();
   }
-  void Deliver(std::initializer_list<std::uint8_t> bytes) {
-    Deliver(std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
+  // A port that reports before its threshold is reached.
+  void ReportEarly() {
+    if (open_ && on_comm_) on_comm_();
   }
-  EventLoop& Loop() { return loop_; }
+  FakeEventLoop& Loop() { return loop_; }
 
  private:
-  void Close() {
-    open_ = false;
-    buffer_.Clear();
-    line_ = nullptr;
-    if (bus_.open_port == this) bus_.open_port = nullptr;
-    --bus_.open_count;
-  }
   // One pending notification at most; it is delivered only if still due when it runs.
   void PostNotify() {
     if (pending_) return;
@@ -119,9 +103,9 @@ class FakeSerialPort : public SerialPort {
     });
   }
 
-  EventLoop& loop_;
+  FakeEventLoop& loop_;
   FakeSerialBus& bus_;
-  std::shared_ptr<bool> alive_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::int16_t port_ = 0;
   bool open_ = false;
   bool pending_ = false;

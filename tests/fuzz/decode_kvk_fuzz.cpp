@@ -9,34 +9,19 @@
 
 namespace {
 
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no surrogates,
+// nothing beyond U+10FFFF.
 bool IsValidUtf8(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
+  for (std::size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    char32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;  // sequence cut off
+    const std::size_t n = c < 0x80 ? 0 : c >> 5 == 6 ? 1 : c >> 4 == 14 ? 2 : c >> 3 == 30 ? 3 : 9;
+    if (n == 9 || i + n >= s.size()) return false;  // not a lead byte, or cut off
+    char32_t cp = n == 0 ? c : c & (0x3F >> n);
     for (std::size_t k = 1; k <= n; ++k) {
       const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
+      if (cc >> 6 != 2) return false;
       cp = (cp << 6) | (cc & 0x3F);
     }
-    // Reject overlong forms, surrogates and values beyond Unicode.
     constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
     if (cp < kMin[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
     i += n + 1;
@@ -47,13 +32,11 @@ bool IsValidUtf8(const std::string& s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string answer(reinterpret_cast<const char*>(data), size);
   qz::clsKVKData record;
-  if (!record.DecodeKVK(answer)) std::abort();
+  record.DecodeKVK(std::string(reinterpret_cast<const char*>(data), size));
   for (std::size_t i = 0; i < qz::kKVKFieldCount; ++i) {
     const std::string& v = record.Get(static_cast<qz::KVKField>(i));
-    if (!IsValidUtf8(v)) std::abort();
-    if (!v.empty() && (v.front() == ' ' || v.back() == ' ')) std::abort();
+    if (!IsValidUtf8(v) || (!v.empty() && (v.front() == ' ' || v.back() == ' '))) std::abort();
   }
   return 0;
 }

@@ -19,8 +19,12 @@ constexpr Entry kEntries[] = {
     {"duplicate", FaultKind::kDuplicate, 0,
      "each block of the answer to step S is sent twice, half the answer delay apart; give "
      "--answer-delay 500 so that every block keeps a read of its own (duplicate:S)"},
+    {"wrong-seq-once", FaultKind::kWrongSeqOnce, 1,
+     "the answer to step S carries the wrong N(S); its repeat is right (wrong-seq-once:S)"},
     {"wrong-seq-twice", FaultKind::kWrongSeqTwice, 1,
      "the answer to step S and its repeat both carry the wrong N(S) (wrong-seq-twice:S)"},
+    {"garbage", FaultKind::kGarbage, 0,
+     "a frame of garbage that the host ignores precedes the answer to step S (garbage:S)"},
     {"hang-up", FaultKind::kHangUp, 0,
      "at step S the line is closed instead of answered (hang-up:S)"},
     {"flood", FaultKind::kFlood, 0,

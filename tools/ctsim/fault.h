@@ -18,7 +18,9 @@ enum class FaultKind {
   kCut,            // the answer to step ARG stops half way, then nothing more comes
   kLongLength,     // the answer to step ARG claims LEN 255 but brings only its own bytes
   kDuplicate,      // every block of the answer to step ARG is sent a second time
+  kWrongSeqOnce,   // the answer to step ARG carries the wrong N(S); its repeat is right
   kWrongSeqTwice,  // the answer to step ARG and its repeat both carry the wrong N(S)
+  kGarbage,        // a garbage frame, taken for an R-block, precedes the answer to step ARG
   kHangUp,         // at step ARG the terminal closes the line instead of answering
   kFlood,          // the answer to step ARG is followed in the same write by 64 KiB of 0xFF
   kStallAfter,     // the line takes no more bytes from the host once step ARG is answered

@@ -66,7 +66,6 @@ void Terminal::HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out) {
     expect_seq_ = false;
     send_seq_ = false;
     last_answer_.clear();
-    answered_since_resynch_ = false;
     step_ = 0;
     sent_ = 0;
     noise_done_ = false;
@@ -95,9 +94,7 @@ void Terminal::HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out) {
   instructions_.push_back(ins);
   std::vector<t1::Bytes> blocks = BuildAnswerBlocks(ReplyNad(nad), Execute(inf));
   last_answer_ = blocks;
-  const bool first_answer = !answered_since_resynch_;
-  answered_since_resynch_ = true;
-  Emit(std::move(blocks), ins, first_answer, answer);
+  Emit(std::move(blocks), ins, answer);
   ApplyFault(++step_, false, answer);
   out.insert(out.end(), answer.begin(), answer.end());
 }
@@ -120,8 +117,7 @@ void Terminal::ApplyFault(int step, bool repeat, std::vector<Chunk>& answer) {
     }
     return;
   }
-  const bool wrong_seq = fault.kind == FaultKind::kWrongSeqTwice;
-  if (step != fault.arg || (repeat && !wrong_seq)) return;
+  if (step != fault.arg || (repeat && fault.kind != FaultKind::kWrongSeqTwice)) return;
   switch (fault.kind) {
     case FaultKind::kCut: {
       Chunk first = std::move(answer.front());
@@ -146,12 +142,21 @@ void Terminal::ApplyFault(int step, bool repeat, std::vector<Chunk>& answer) {
       }
       break;
     }
+    case FaultKind::kWrongSeqOnce:
     case FaultKind::kWrongSeqTwice:
+      // The host's repeat of its command gets the answer as kept, with the right N(S).
       for (Chunk& c : answer) {
         if (c.bytes.size() < 4 || (c.bytes[1] & t1::kPcbRBlock) != 0) continue;
         c.bytes[1] ^= t1::kPcbSeqBit;
         c.bytes.back() ^= t1::kPcbSeqBit;  // the EDC stays right: only the sequence is wrong
       }
+      break;
+    case FaultKind::kGarbage:
+      // Its third byte fits its length and its second is in the R-block range: however the
+      // link's reads cut it, it is taken as one block and ignored, so the outcome is defined.
+      answer.front().delay = kBlockGap;
+      answer.insert(answer.begin(),
+                    Chunk{config_.answer_delay, {0xFF, 0x92, 0x02, 0x00, 0xFF, 0x55}});
       break;
     case FaultKind::kHangUp:
       answer = {Chunk{config_.answer_delay, {}, true, {}}};
@@ -177,6 +182,13 @@ Terminal::Answer Terminal::Execute(std::span<const std::uint8_t> apdu) {
   if (apdu.size() < 4) return {{}, 0x67, 0x00};
   const std::uint8_t cla = apdu[0];
   const std::uint8_t ins = apdu[1];
+  if (kind == ScenarioKind::kAnswer && ins == config_.scenario.ins) {
+    const t1::Bytes& r = config_.scenario.reply;
+    if (r.size() < 2) return {{}, r.at(0), std::nullopt};
+    // Data comes only with success and warnings, as on a card.
+    const bool data = ins == kInsReadBinary && (r[0] == 0x90 || r[0] == 0x62 || r[0] == 0x63);
+    return {data ? config_.card : t1::Bytes{}, r[0], r[1]};
+  }
   if (cla == kClaTerminal) {
     switch (ins) {
       case kInsResetCt:
@@ -184,13 +196,10 @@ Terminal::Answer Terminal::Execute(std::span<const std::uint8_t> apdu) {
         return {{}, 0x90, 0x00};
       case kInsRequestIcc:
         ++requests_;
-        if (kind == ScenarioKind::kNoCard) return {{}, 0x62, 0x00};
         if (kind == ScenarioKind::kCardAfter && requests_ <= config_.scenario.card_after)
           return {{}, 0x62, 0x00};
-        if (kind == ScenarioKind::kWrongCard) return {{}, 0x64, 0x00};
         return {{}, 0x90, 0x00};
       case kInsEjectIcc:
-        if (kind == ScenarioKind::kEjectError) return {{}, 0x6F, 0x00};
         return {{}, 0x90, 0x01};
       default:
         return {{}, 0x6D, 0x00};
@@ -199,10 +208,8 @@ Terminal::Answer Terminal::Execute(std::span<const std::uint8_t> apdu) {
   if (cla == kClaCard) {
     switch (ins) {
       case kInsSelectFile:
-        if (kind == ScenarioKind::kNoApplication) return {{}, 0x6A, 0x82};
         return {{}, 0x90, 0x00};
       case kInsReadBinary:
-        if (kind == ScenarioKind::kCardRemoved) return {{}, 0x65, 0x01};
         return {config_.card, 0x90, 0x00};
       default:
         return {{}, 0x6D, 0x00};
@@ -214,7 +221,7 @@ Terminal::Answer Terminal::Execute(std::span<const std::uint8_t> apdu) {
 std::vector<t1::Bytes> Terminal::BuildAnswerBlocks(std::uint8_t nad, const Answer& answer) {
   t1::Bytes inf = answer.data;
   inf.push_back(answer.sw1);
-  inf.push_back(answer.sw2);
+  if (answer.sw2) inf.push_back(*answer.sw2);
   const std::size_t piece = config_.scenario.kind == ScenarioKind::kChained ? kChainedInf : kMaxInf;
   std::vector<t1::Bytes> blocks;
   for (std::size_t at = 0; at < inf.size(); at += piece) {
@@ -228,8 +235,7 @@ std::vector<t1::Bytes> Terminal::BuildAnswerBlocks(std::uint8_t nad, const Answe
   return blocks;
 }
 
-void Terminal::Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, bool first_answer,
-                    std::vector<Chunk>& out) {
+void Terminal::Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, std::vector<Chunk>& out) {
   const ScenarioKind kind = config_.scenario.kind;
   std::chrono::milliseconds delay = config_.answer_delay;
   if (kind == ScenarioKind::kWtx && ins == kInsReadBinary) {
@@ -238,23 +244,6 @@ void Terminal::Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, bool first_
                             std::span<const std::uint8_t>(&bwi_multiplier, 1)),
               delay, out);
     delay = kBlockGap;
-  }
-  if (kind == ScenarioKind::kNoise && ins == kInsReadBinary) {
-    // Garbage whose third byte happens to fit its length and whose second byte is in the R-block
-    // range: however the link's reads cut it, it is taken as one block and ignored, so the
-    // scenario has one defined outcome.
-    out.push_back(Chunk{delay, {0xFF, 0x92, 0x02, 0x00, 0xFF, 0x55}});
-    delay = kBlockGap;
-  }
-  if (kind == ScenarioKind::kWrongSeqOnce && first_answer) {
-    // The same answer with N(S) flipped; the host's repeat of its command gets the real one.
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-      t1::Bytes wrong = blocks[i];
-      wrong[1] ^= t1::kPcbSeqBit;
-      wrong.back() ^= t1::kPcbSeqBit;  // keep the EDC right: only the sequence is wrong
-      EmitBlock(wrong, i == 0 ? delay : kBlockGap, out);
-    }
-    return;
   }
   for (std::size_t i = 0; i < blocks.size(); ++i)
     EmitBlock(blocks[i], i == 0 ? delay : kBlockGap, out);

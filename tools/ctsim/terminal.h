@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -60,15 +61,15 @@ class Terminal {
  private:
   struct Answer {
     t1::Bytes data;
-    std::uint8_t sw1, sw2;
+    std::uint8_t sw1;
+    std::optional<std::uint8_t> sw2;  // none: an answer cut short
   };
 
   void HandleBlock(const t1::Bytes& block, std::vector<Chunk>& out);
   Answer Execute(std::span<const std::uint8_t> apdu);
   std::vector<t1::Bytes> BuildAnswerBlocks(std::uint8_t nad, const Answer& answer);
   // Appends the blocks as the scenario writes them to the line.
-  void Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, bool first_answer,
-            std::vector<Chunk>& out);
+  void Emit(std::vector<t1::Bytes> blocks, std::uint8_t ins, std::vector<Chunk>& out);
   void EmitBlock(const t1::Bytes& block, std::chrono::milliseconds delay, std::vector<Chunk>& out);
   // Changes the answer to the dialogue's step `step` as the configured fault says; `repeat` is
   // an answer sent again because the host repeated its command.
@@ -80,7 +81,6 @@ class Terminal {
   bool expect_seq_ = false;  // N(S) of the next new command
   bool send_seq_ = false;    // N(S) of the next I-block sent
   std::vector<t1::Bytes> last_answer_;
-  bool answered_since_resynch_ = false;
   int requests_ = 0;      // REQUEST ICC since the last RESET CT
   int step_ = 0;          // commands of this dialogue so far, RESYNCH being step 0
   std::size_t sent_ = 0;  // bytes answered in this dialogue (the noise fault's position)
