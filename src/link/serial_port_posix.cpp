@@ -21,7 +21,7 @@
 namespace qz {
 namespace {
 
-// The Comm control's port numbers.
+// Port numbers go up to 255, as on Windows (COM1 to COM255).
 constexpr std::int16_t kMaxPort = 255;
 
 [[noreturn]] void Raise(std::int32_t number, const std::string& description) {
@@ -244,9 +244,8 @@ void PosixSerialPort::Output(std::span<const std::uint8_t> bytes) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
-      // The driver's buffer is full: wait for room, within reason (the Comm control's Output
-      // also returns only when the bytes are handed over). A line that went away meanwhile
-      // shows on the next write.
+      // The driver's buffer is full: wait for room, within reason, since Output returns only
+      // when the bytes are handed over. A line that went away meanwhile shows on the next write.
       pollfd p{fd_.Get(), POLLOUT, 0};
       if (poll(&p, 1, kWriteTimeoutMs) > 0) continue;
       Raise(kErrPortNotAvailable, "Write timed out on " + path_);

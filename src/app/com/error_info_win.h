@@ -8,7 +8,7 @@
 #include <oleauto.h>
 
 #include <cstdint>
-#include <new>
+#include <exception>
 #include <string>
 
 #include "base/automation_error.h"
@@ -25,15 +25,14 @@ HRESULT ComEdge(REFIID iid, Body&& body) noexcept {
   try {
     body();
     return S_OK;
-  } catch (const AutomationError& e) {
-    return ReportError(iid, e.Number(), e.Source(), e.Description());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    // A fault of the component itself; shown to the host as VB's "Internal error".
-    return ReportError(iid, 51, "qzCardReader", e.what());
   } catch (...) {
-    return E_UNEXPECTED;
+    // The same mapping as ReadCard's: 7 "Out of memory", 51 for a fault of the component.
+    try {
+      const AutomationError e = AsAutomationError(std::current_exception());
+      return ReportError(iid, e.Number(), e.Source(), e.Description());
+    } catch (...) {
+      return E_OUTOFMEMORY;  // not even the error information could be built
+    }
   }
 }
 
