@@ -1,11 +1,9 @@
-// The T=1 link on a scripted line and a hand-driven clock: the command blocks, how arriving
-// bytes are assembled, how each kind of block is treated, and the one-shot alarm.
+// The T=1 link on a scripted line and a hand-driven clock: how arriving bytes are assembled, how
+// each kind of block is treated, and the one-shot alarm.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,20 +18,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Texts = std::vector<std::string>;
 using namespace std::chrono_literals;
-
-Bytes H(const std::string& hex) {
-  Bytes out;
-  std::istringstream in(hex);
-  for (unsigned b; in >> std::hex >> b;) out.push_back(static_cast<std::uint8_t>(b));
-  return out;
-}
-template <class Chars>
-std::string Hex(const Chars& s) {
-  std::string out;
-  char b[4];
-  for (unsigned char c : s) out += (std::snprintf(b, sizeof b, " %02X", c), b);
-  return out;
-}
 
 const Bytes kResynched = H("21 E0 00 C1");
 const Bytes kOk0 = H("21 00 02 90 00 B3"), kOk1 = H("21 40 02 90 00 F3");
@@ -85,31 +69,6 @@ class LinkTest : public ::testing::Test {
   FakeSerialPort* port = nullptr;
   std::unique_ptr<frmComm> link;
 };
-
-TEST_F(LinkTest, DialogueAlternatesNsSkipsItForResynchAndOwnerSendsFromInsideEvents) {
-  bool ns = false;  // the terminal answers at once, with its own alternating N(S)
-  bus.lines[1].terminal = [&](FakeSerialPort& p, std::span<const std::uint8_t> w) {
-    if (w[1] == t1::kPcbResynchReq) return p.Deliver(kResynched);
-    p.Deliver(t1::MakeBlock(0x21, ns ? 0x40 : 0, Bytes{0x90, 0x00}));
-    ns = !ns;
-  };
-  const CmdType order[] = {2, 1, 3, 4, 5, 2, 6};
-  std::size_t next = 1;
-  owner.after = [&] {
-    EXPECT_EQ(port->RThreshold(), 3) << "the link is back in its start state";
-    if (next < std::size(order)) link->SendCommand(order[next++]);
-  };
-  EXPECT_EQ(link->SendCommand(order[0]), 0);
-  loop.RunUntil([&] { return owner.events.size() == std::size(order); });
-  // Each I-block alternates N(S), and its EDC follows; the RESYNCH request does not count.
-  EXPECT_EQ(Written(), std::string(" 12 C0 00 D2,") + kResetCt0 +
-                           " 12 40 06 20 12 01 00 01 01 67,"
-                           " 02 00 0B 00 A4 04 00 06 D2 76 00 00 01 01 0B,"
-                           " 02 40 05 00 B0 00 00 00 F7, 12 C0 00 D2,"
-                           " 12 00 06 20 15 01 01 01 01 21,");
-  EXPECT_EQ(owner.events,
-            (Texts{"W1", "C1 90 00", "C3 90 00", "C4 90 00", "C5 90 00", "W1", "C6 90 00"}));
-}
 
 TEST_F(LinkTest, UnknownCommandIsRefusedAndChangesNothing) {
   link->SendCommand(CMD_ResetCT);
