@@ -13,8 +13,6 @@
 #include "app/platform.h"
 #include "tests/fakes/fake_event_loop.h"
 #include "tests/fakes/fake_serial_port.h"
-#include "ui/keyboard_reader.h"
-#include "ui/reader_view.h"
 
 namespace qz::testing {
 
@@ -81,7 +79,6 @@ class FakePlatform : public Platform {
   bool keyboard_installed = true;               // false: creating one raises 339
   std::vector<std::int32_t> keyboard_timeouts;  // the time-out of every ReadKVK
   int keyboards_alive = 0;
-  int keyboards_created = 0;
   std::vector<std::string> log_lines;  // each with its CR LF
   bool log_fails = false;
 
@@ -104,7 +101,7 @@ class FakePlatform : public Platform {
     bool Visible() const override { return r->visible; }
     void Destroy() override {
       r->destroyed = true;
-      r->visible = false;
+      Hide();
       r->listener = nullptr;
     }
     std::shared_ptr<FakeViewRecord> r;
@@ -112,10 +109,7 @@ class FakePlatform : public Platform {
   };
 
   struct Keyboard : KeyboardReader {
-    explicit Keyboard(FakePlatform& p) : script(p.keyboard), p(p) {
-      ++p.keyboards_alive;
-      ++p.keyboards_created;
-    }
+    explicit Keyboard(FakePlatform& p) : script(p.keyboard), p(p) { ++p.keyboards_alive; }
     ~Keyboard() override { --p.keyboards_alive; }
     void SetEvents(KeyboardReaderEvents* e) override { events = e; }
     bool ReadKVK(std::int32_t& timeoutMs, std::int32_t&, std::int32_t&) override {
@@ -130,9 +124,7 @@ class FakePlatform : public Platform {
         throw AutomationError(script.fail_number, "KbdBridge", "ReadKVK failed");
       return script.result;
     }
-    std::string Field(KVKField field) override {
-      return script.fields.contains(field) ? script.fields.at(field) : "";
-    }
+    std::string Field(KVKField field) override { return script.fields[field]; }
     KeyboardScript script;
     FakePlatform& p;
     KeyboardReaderEvents* events = nullptr;

@@ -33,7 +33,7 @@ void Check(bool ok) {
 class Feeder {
  public:
   Feeder(FakePlatform& platform, std::span<const std::uint8_t> in)
-      : platform_(platform), line_(platform.bus.lines[1]), in_(in) {}
+      : platform_(platform), line_(platform.bus[1]), in_(in) {}
 
   bool Done() const { return at_ >= in_.size(); }
   void Start() { Arm(milliseconds(1)); }
@@ -45,7 +45,7 @@ class Feeder {
   }
   void Deliver(std::span<const std::uint8_t> bytes) {
     delivered += bytes.size();
-    if (platform_.bus.open_port != nullptr) platform_.bus.open_port->Deliver(bytes);
+    if (line_.port != nullptr) line_.port->Deliver(bytes);
   }
 
   void Step() {
@@ -71,7 +71,7 @@ class Feeder {
       Deliver(qz::t1::MakeBlock(0x21, pcb, in_.subspan(at_, len)));
       at_ += len;
     } else if (op == 0xFB) {
-      if (platform_.bus.open_port != nullptr) platform_.bus.open_port->ReportEarly();
+      if (line_.port != nullptr) line_.port->ReportEarly();
     } else {
       const std::size_t n = std::min<std::size_t>(op % 64, in_.size() - at_);
       Deliver(in_.subspan(at_, n));
@@ -88,8 +88,7 @@ class Feeder {
     Check(w.size() <= static_cast<std::size_t>(line_.opens) + delivered / 4);
     const std::size_t n = w.size();
     Check(n < 3 || w[n - 1] != w[n - 2] || w[n - 2] != w[n - 3] || w[n - 1][1] == 0xC0);
-    if (const auto* port = platform_.bus.open_port)
-      Check(port->RThreshold() >= 1 && port->RThreshold() <= 256);
+    if (const auto* port = line_.port) Check(port->RThreshold() >= 1 && port->RThreshold() <= 256);
   }
 
   FakePlatform& platform_;
@@ -119,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     Check(result >= qz::RV_ReadSuccessful && result <= qz::RV_NoReaderResponding);
-    Check(platform.bus.open_count == 0);              // the closing steps ran
-    Check(platform.bus.lines[1].opens == reads + 1);  // and left the object idle for the next
+    Check(platform.bus[1].port == nullptr);     // the closing steps ran
+    Check(platform.bus[1].opens == reads + 1);  // and left the object idle for the next
     const bool dropped = result == qz::RV_UserCanceled || result == qz::RV_NoReaderResponding;
     Check(dropped == (app.KVKData() == nullptr));
   }

@@ -16,8 +16,8 @@
 
 #include "app/cls_application.h"
 #include "tests/fakes/fake_platform.h"
-#include "tests/fakes/sim_terminal.h"
 #include "tests/fakes/test_support.h"
+#include "tools/ctsim/terminal.h"
 
 namespace qz::testing {
 namespace {
@@ -55,16 +55,30 @@ Texts Announced(const std::string& sent) {
 class ApplicationTest : public ::testing::Test {
  protected:
   ApplicationTest() { app->CommPort(1); }
+  // ctsim's terminal on a port: its answers arrive in the chunks it gives, after their delays on
+  // the fake clock, while that port is open.
   void Attach(const std::string& scenario, const std::string& fault = "",
               std::chrono::milliseconds delay = {}, std::int16_t port = 1) {
     const std::string card = DataFile("card_tagged.bin");
-    AttachTerminal(platform.bus, port, scenario, fault, t1::Bytes(card.begin(), card.end()), delay);
+    ctsim::TerminalConfig config{
+        *ctsim::ParseScenario(scenario), {card.begin(), card.end()}, delay};
+    if (!fault.empty()) config.fault = *ctsim::ParseFault(fault);
+    auto terminal = std::make_shared<ctsim::Terminal>(std::move(config));
+    FakeLine& line = platform.bus[port];
+    line.terminal = [this, &line, terminal](auto written) {
+      std::chrono::milliseconds at{0};
+      for (ctsim::Chunk& c : terminal->Receive(written, platform.loop.Now())) {
+        platform.loop.AddTimer(at += c.delay, [&line, bytes = std::move(c.bytes)] {
+          if (line.port != nullptr) line.port->Deliver(bytes);
+        });
+      }
+    };
   }
   // The blocks written to a port since the last call, as the letters of their commands ('?'
   // for any other block), lower case when written again.
   std::string Letters(std::int16_t port = 1) {
     std::string out;
-    auto& written = platform.bus.lines[port].written;
+    auto& written = platform.bus[port].written;
     for (std::size_t i = 0; i < written.size(); ++i) {
       t1::Bytes b = written[i];
       if (b.size() > 1 && b[1] == 0x40) {  // N(S) 1: its PCB bit is in the EDC too
@@ -81,7 +95,7 @@ class ApplicationTest : public ::testing::Test {
   }
   // What every call leaves behind, however it ended.
   void ExpectClosed() {
-    EXPECT_EQ(platform.bus.open_count, 0) << "a port was left open";
+    for (const auto& [number, line] : platform.bus) EXPECT_EQ(line.port, nullptr) << number;
     const bool shown = !platform.views.empty() && platform.LastView().shown_modal;
     EXPECT_TRUE(!shown || platform.LastView().destroyed) << "a window was left on the screen";
   }
@@ -206,8 +220,8 @@ TEST_F(ApplicationTest, CallsFromInsideTheWaitAreRefused) {
 }
 
 TEST_F(ApplicationTest, PortErrorsAreRaisedAndLoggedOnce) {
-  platform.bus.lines[3].open_error = kErrPortNotAvailable;
-  platform.bus.lines[4].open_error = kErrComponentNotRegistered;  // only a keyboard read maps it
+  platform.bus[3].open_error = kErrPortNotAvailable;
+  platform.bus[4].open_error = kErrComponentNotRegistered;  // only a keyboard read maps it
   const std::string serial = std::string(" ") + kSerialErrorSource + ": ";
   const std::pair<std::int16_t, std::string> kCases[] = {
       {0, "-2147221503 ClsApplication: No CommPort is set"},
@@ -232,7 +246,7 @@ TEST_F(ApplicationTest, PortErrorsAreRaisedAndLoggedOnce) {
 // log's own failure when the log cannot be written, and either way the closing steps have run.
 TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingSteps) {
   Attach("tagged");
-  const auto terminal = platform.bus.lines[1].terminal;
+  const auto terminal = platform.bus[1].terminal;
   const auto lost = std::make_exception_ptr(AutomationError(8010, "Serial", "Lost"));
   const std::pair<std::exception_ptr, std::string> kCases[] = {
       {lost, "8010 Serial: Lost"},
@@ -244,15 +258,15 @@ TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingStep
   for (const auto& [thrown, raised] : kCases) {
     platform.log_fails = raised.starts_with("75");
     platform.log_lines.clear();
-    platform.bus.lines[1].terminal = [&](FakeSerialPort& p, std::span<const std::uint8_t> w) {
+    platform.bus[1].terminal = [&](std::span<const std::uint8_t> w) {
       if (w.size() > 4 && w[4] == 0xA4) std::rethrow_exception(thrown);
-      terminal(p, w);
+      terminal(w);
     };
     EXPECT_EQ(Raised([&] { app->ReadCard(CRT_CommPort); }), raised);
     EXPECT_EQ(platform.log_lines.size(), platform.log_fails ? 0u : 1u);
     ExpectClosed();
   }
-  platform.bus.lines[1].terminal = terminal;
+  platform.bus[1].terminal = terminal;
   platform.log_fails = false;
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
 }
@@ -262,7 +276,7 @@ TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingStep
 TEST_F(ApplicationTest, PortSearchFindsTheFirstAnsweringPortAndEndsAtTheLastPort) {
   Attach("silent");
   Attach("tagged", "", 0ms, 2);
-  platform.bus.lines[3];
+  platform.bus[3];
   app->CommPort(7);
   const auto record = app->KVKData();
   std::vector<std::int32_t> nested;
@@ -274,11 +288,11 @@ TEST_F(ApplicationTest, PortSearchFindsTheFirstAnsweringPortAndEndsAtTheLastPort
   EXPECT_EQ(platform.loop.Now(), 600ms) << "300 ms per port, also when answered";
   EXPECT_EQ(nested, (std::vector<std::int32_t>{0, RV_Error}));
   EXPECT_EQ(Letters(1) + Letters(2), "SS") << "the search only listens after the RESYNCH";
-  EXPECT_EQ(platform.bus.lines[3].opens, 0);
+  EXPECT_EQ(platform.bus[3].opens, 0);
   EXPECT_EQ(app->CommPort(), 7);
   EXPECT_EQ(app->KVKData(), record);
-  platform.bus.lines[1].open_error = kErrPortNotAvailable;
-  platform.bus.lines[2].open_error = kErrCannotSetLine;
+  platform.bus[1].open_error = kErrPortNotAvailable;
+  platform.bus[2].open_error = kErrCannotSetLine;
   EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist";
   EXPECT_EQ(platform.loop.Now(), 900ms) << "only COM3 was listened to";
   ExpectClosed();
@@ -374,7 +388,8 @@ TEST_F(ApplicationTest, KeyboardReadsWithoutRecord) {
     EXPECT_EQ(platform.keyboards_alive, 0);
     ExpectClosed();
   }
-  EXPECT_EQ(platform.keyboards_created, 6) << "none once the window had gone, or not installed";
+  EXPECT_EQ(platform.keyboard_timeouts.size(), 6u)
+      << "none once the window had gone, or not installed";
   EXPECT_EQ(platform.loop.PendingTimers(), 0u);
 }
 
