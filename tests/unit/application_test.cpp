@@ -6,7 +6,6 @@
 
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -205,14 +204,13 @@ TEST_F(ApplicationTest, ReadsInARowEachStartAfresh) {
 }
 
 TEST_F(ApplicationTest, CallsFromInsideTheWaitAreRefused) {
-  Attach("tagged");
+  Attach("tagged", "", 100ms);  // an answer every 100 ms: the wait is long
   std::vector<std::int32_t> nested;
-  platform.on_message = [&](FakeViewRecord&, const std::string& text) {
-    if (text != kCardInserted) return;
+  platform.loop.AddTimer(250ms, [&] {
     nested.push_back(app->ReadCard(CRT_CommPort));
     nested.push_back(app->ReadCard(CRT_Tastatur));
     nested.push_back(app->GetCardPort());
-  };
+  });
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
   EXPECT_EQ(nested, (std::vector<std::int32_t>{RV_Error, RV_Error, 0}));
   EXPECT_EQ(Letters(), "SRQFBE");
@@ -293,7 +291,8 @@ TEST_F(ApplicationTest, PortSearchFindsTheFirstAnsweringPortAndEndsAtTheLastPort
   EXPECT_EQ(app->KVKData(), record);
   platform.bus[1].open_error = kErrPortNotAvailable;
   platform.bus[2].open_error = kErrCannotSetLine;
-  EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist";
+  Attach("tagged", "", 0ms, 5);
+  EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist, so COM5 is not tried";
   EXPECT_EQ(platform.loop.Now(), 900ms) << "only COM3 was listened to";
   ExpectClosed();
 }
@@ -347,12 +346,14 @@ TEST_F(ApplicationTest, KeyboardReadsWithoutRecord) {
     const char* log{""};   // the first line of the log, from "Method" on
     std::size_t lines = 0;
   };
-  const auto close = [](FakeViewRecord& v) { v.RequestClose(UnloadMode::kUserClose); };
+  const auto close = [](FakePlatform& p) {
+    p.loop.AddTimer(0ms, [&p] { p.LastView().RequestClose(UnloadMode::kUserClose); });
+  };
   // clang-format off
   const Case kCases[] = {
       {[](auto& p) { p.keyboard.cherry_errors = {{-42, "Karte nicht lesbar"}}; }, RV_NoCardInserted},
       {[](auto&) {}, RV_Error},  // the unreadable card belonged to the read before
-      {[&](auto& p) { p.on_show = close; }, RV_Error},
+      {close, RV_Error},  // the window closed before the read
       {[](auto& p) { p.keyboard.cherry_errors = {{7, "X"}}; }, 0,
        "-2147221502 mKeyboard_CherryError: Error is trapped in KbdBridge7 X",
        "Method : mKeyboard_CherryError\tComment : None\tErrNo : 7\tErrDesc. : XNo:7"
@@ -374,7 +375,6 @@ TEST_F(ApplicationTest, KeyboardReadsWithoutRecord) {
     platform.keyboard = {};
     platform.keyboard.result = false;
     platform.keyboard_installed = true;
-    platform.on_show = nullptr;
     platform.log_lines.clear();
     c.script(platform);
     std::int32_t result = -1;
