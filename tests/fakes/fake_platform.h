@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,8 +12,6 @@
 #include "app/platform.h"
 #include "tests/fakes/fake_event_loop.h"
 #include "tests/fakes/fake_serial_port.h"
-#include "ui/keyboard_reader.h"
-#include "ui/reader_view.h"
 
 namespace qz::testing {
 
@@ -54,7 +51,7 @@ class FakePlatform : public Platform {
   }
   std::unique_ptr<ReaderView> CreateReaderView() override {
     views.push_back(std::make_shared<FakeViewRecord>());
-    return std::make_unique<View>(views.back(), *this);
+    return std::make_unique<View>(views.back());
   }
   std::unique_ptr<KeyboardReader> CreateKeyboardReader() override {
     if (!keyboard_installed)
@@ -74,48 +71,36 @@ class FakePlatform : public Platform {
   FakeEventLoop loop;
   FakeSerialBus bus;
   std::vector<std::shared_ptr<FakeViewRecord>> views;
-  // Called on every message any window shows, and when a window is shown.
-  std::function<void(FakeViewRecord&, const std::string&)> on_message;
-  std::function<void(FakeViewRecord&)> on_show;
   KeyboardScript keyboard;
   bool keyboard_installed = true;               // false: creating one raises 339
   std::vector<std::int32_t> keyboard_timeouts;  // the time-out of every ReadKVK
   int keyboards_alive = 0;
-  int keyboards_created = 0;
   std::vector<std::string> log_lines;  // each with its CR LF
   bool log_fails = false;
 
  private:
   struct View : ReaderView {
-    View(std::shared_ptr<FakeViewRecord> r, FakePlatform& p) : r(std::move(r)), p(p) {}
+    explicit View(std::shared_ptr<FakeViewRecord> r) : r(std::move(r)) {}
     void SetListener(ReaderViewListener* l) override { r->listener = r->destroyed ? nullptr : l; }
     void SetTitle(const std::string& utf8) override { r->titles.push_back(utf8); }
-    void SetMessage(const std::string& utf8) override {
-      r->messages.push_back(utf8);
-      if (p.on_message) p.on_message(*r, utf8);
-    }
+    void SetMessage(const std::string& utf8) override { r->messages.push_back(utf8); }
     void SetCancelEnabled(bool enabled) override { r->cancel_states.push_back(enabled); }
     void Show(bool modal) override {
       r->visible = true;
       r->shown_modal = modal;
-      if (p.on_show) p.on_show(*r);
     }
     void Hide() override { r->visible = false; }
     bool Visible() const override { return r->visible; }
     void Destroy() override {
       r->destroyed = true;
-      r->visible = false;
+      Hide();
       r->listener = nullptr;
     }
     std::shared_ptr<FakeViewRecord> r;
-    FakePlatform& p;
   };
 
   struct Keyboard : KeyboardReader {
-    explicit Keyboard(FakePlatform& p) : script(p.keyboard), p(p) {
-      ++p.keyboards_alive;
-      ++p.keyboards_created;
-    }
+    explicit Keyboard(FakePlatform& p) : script(p.keyboard), p(p) { ++p.keyboards_alive; }
     ~Keyboard() override { --p.keyboards_alive; }
     void SetEvents(KeyboardReaderEvents* e) override { events = e; }
     bool ReadKVK(std::int32_t& timeoutMs, std::int32_t&, std::int32_t&) override {
@@ -130,9 +115,7 @@ class FakePlatform : public Platform {
         throw AutomationError(script.fail_number, "KbdBridge", "ReadKVK failed");
       return script.result;
     }
-    std::string Field(KVKField field) override {
-      return script.fields.contains(field) ? script.fields.at(field) : "";
-    }
+    std::string Field(KVKField field) override { return script.fields[field]; }
     KeyboardScript script;
     FakePlatform& p;
     KeyboardReaderEvents* events = nullptr;

@@ -22,17 +22,13 @@ class FakeSerialPort;
 // What is attached to one port number.
 struct FakeLine {
   std::int32_t open_error = 0;  // raised by PortOpen = True when non-zero
-  // Called with every block the component writes; answers through port.Deliver().
-  std::function<void(FakeSerialPort& port, std::span<const std::uint8_t> written)> terminal;
+  // Called with every block the component writes; answers through port->Deliver().
+  std::function<void(std::span<const std::uint8_t> written)> terminal;
   std::vector<std::vector<std::uint8_t>> written;  // one entry per Output call
   int opens = 0;
+  FakeSerialPort* port = nullptr;  // the port open on this line
 };
-
-struct FakeSerialBus {
-  std::map<std::int16_t, FakeLine> lines;
-  FakeSerialPort* open_port = nullptr;  // the one opened last, while it is open
-  int open_count = 0;
-};
+using FakeSerialBus = std::map<std::int16_t, FakeLine>;
 
 class FakeSerialPort : public SerialPort {
  public:
@@ -40,32 +36,29 @@ class FakeSerialPort : public SerialPort {
   ~FakeSerialPort() override { SetPortOpen(false); }
 
   void SetCommPort(std::int16_t port) override {
-    if (open_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
+    if (line_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
     port_ = port;
   }
   std::int16_t CommPort() const override { return port_; }
 
   void SetPortOpen(bool open) override {
     if (!open) {
-      if (open_ && bus_.open_port == this) bus_.open_port = nullptr;
-      bus_.open_count -= open_ ? 1 : 0;
-      open_ = false;
+      if (line_) line_->port = nullptr;
+      line_ = nullptr;
       return;
     }
-    if (open_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
-    auto it = bus_.lines.find(port_);
-    if (it == bus_.lines.end())
+    if (line_) throw AutomationError(kErrPortAlreadyOpen, kSerialErrorSource, "Port already open");
+    auto it = bus_.find(port_);
+    if (it == bus_.end())
       throw AutomationError(kErrInvalidPortNumber, kSerialErrorSource, "Invalid port number");
     if (it->second.open_error != 0)
       throw AutomationError(it->second.open_error, kSerialErrorSource, "Port not available");
     line_ = &it->second;
     ++line_->opens;
-    open_ = true;
+    line_->port = this;
     buffer_.Clear();
-    bus_.open_port = this;
-    ++bus_.open_count;
   }
-  bool PortOpen() const override { return open_; }
+  bool PortOpen() const override { return line_ != nullptr; }
 
   void SetRThreshold(std::int16_t bytes) override {
     if (buffer_.SetThreshold(bytes)) PostNotify();
@@ -73,23 +66,22 @@ class FakeSerialPort : public SerialPort {
   std::int16_t RThreshold() const override { return buffer_.Threshold(); }
 
   void Output(std::span<const std::uint8_t> bytes) override {
-    if (!open_) throw AutomationError(kErrPortNotOpen, kSerialErrorSource, "Port is not open");
+    if (!line_) throw AutomationError(kErrPortNotOpen, kSerialErrorSource, "Port is not open");
     line_->written.emplace_back(bytes.begin(), bytes.end());
-    if (line_->terminal) line_->terminal(*this, bytes);
+    if (line_->terminal) line_->terminal(bytes);
   }
   std::vector<std::uint8_t> Input() override { return buffer_.TakeAll(); }
   std::int16_t CommEvent() const override { return kComEvReceive; }
   void SetOnComm(Notify on_comm) override { on_comm_ = std::move(on_comm); }
 
-  // Bytes from the terminal arrive (ignored while the port is closed, as on a real line).
+  // Bytes from the terminal arrive.
   void Deliver(std::span<const std::uint8_t> bytes) {
-    if (open_ && buffer_.Append(bytes)) PostNotify();
+    if (buffer_.Append(bytes)) PostNotify();
   }
   // A port that reports before its threshold is reached.
   void ReportEarly() {
-    if (open_ && on_comm_) on_comm_();
+    if (on_comm_) on_comm_();
   }
-  FakeEventLoop& Loop() { return loop_; }
 
  private:
   // One pending notification at most; it is delivered only if still due when it runs.
@@ -99,7 +91,7 @@ class FakeSerialPort : public SerialPort {
     loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
       if (alive.expired()) return;
       pending_ = false;
-      if (open_ && buffer_.Due() && on_comm_) on_comm_();
+      if (line_ && buffer_.Due() && on_comm_) on_comm_();
     });
   }
 
@@ -107,9 +99,8 @@ class FakeSerialPort : public SerialPort {
   FakeSerialBus& bus_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::int16_t port_ = 0;
-  bool open_ = false;
   bool pending_ = false;
-  FakeLine* line_ = nullptr;
+  FakeLine* line_ = nullptr;  // while open
   ReceiveBuffer buffer_;
   Notify on_comm_;
 };

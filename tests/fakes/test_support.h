@@ -1,9 +1,13 @@
 // Small helpers the core's tests share.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/automation_error.h"
 #include "kvk/kvk_data.h"
@@ -28,6 +32,21 @@ inline std::string Filled(const clsKVKData& record) {
     const std::string& v = record.Get(KVKField(i));
     if (!v.empty()) out += std::string(kKVKFieldNames[i]) + "=" + v + ";";
   }
+  return out;
+}
+
+// Bytes from hex ("21 00 02 90 00 B3"), and back with a space before each byte.
+inline std::vector<std::uint8_t> H(const std::string& hex) {
+  std::vector<std::uint8_t> out;
+  std::istringstream in(hex);
+  for (unsigned b; in >> std::hex >> b;) out.push_back(static_cast<std::uint8_t>(b));
+  return out;
+}
+template <class Chars>
+std::string Hex(const Chars& s) {
+  std::string out;
+  char b[4];
+  for (unsigned char c : s) out += (std::snprintf(b, sizeof b, " %02X", c), b);
   return out;
 }
 

@@ -30,85 +30,73 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-class Feeder {
- public:
-  Feeder(FakePlatform& platform, std::span<const std::uint8_t> in)
-      : platform_(platform), line_(platform.bus.lines[1]), in_(in) {}
-
-  bool Done() const { return at_ >= in_.size(); }
-  void Start() { Arm(milliseconds(1)); }
-  std::size_t delivered = 0;
-
- private:
-  void Arm(milliseconds delay) {
-    platform_.loop.AddTimer(delay, [this] { Step(); });
-  }
+struct Feeder {
+  bool Done() const { return at >= in.size(); }
   void Deliver(std::span<const std::uint8_t> bytes) {
     delivered += bytes.size();
-    if (platform_.bus.open_port != nullptr) platform_.bus.open_port->Deliver(bytes);
+    if (line.port != nullptr) line.port->Deliver(bytes);
   }
 
   void Step() {
     if (Done()) {
       // Used up: the user gives up on a read that still waits, and the feeding stops.
-      if (!platform_.views.empty()) platform_.LastView().PressCancel();
+      if (!platform.views.empty()) platform.LastView().PressCancel();
       return;
     }
-    if (line_.opens != opens_) ns_ = false;  // a new read, a new link
-    opens_ = line_.opens;
-    const std::uint8_t op = in_[at_++];
+    if (line.opens != opens) ns = false;  // a new read, a new link
+    opens = line.opens;
+    const std::uint8_t op = in[at++];
     milliseconds next(1);
     if (op == 0xFF) {
       next = milliseconds(300);
     } else if (op == 0xFE) {
       Deliver(qz::t1::MakeBlock(0x21, qz::t1::kPcbResynchResp, {}));
     } else if (op == 0xFD || op == 0xFC) {
-      std::size_t len = at_ < in_.size() ? in_[at_++] : 0;
-      len = std::min(len, in_.size() - at_);
-      std::uint8_t pcb = ns_ ? qz::t1::kPcbSeqBit : 0;
+      std::size_t len = at < in.size() ? in[at++] : 0;
+      len = std::min(len, in.size() - at);
+      std::uint8_t pcb = ns ? qz::t1::kPcbSeqBit : 0;
       if (op == 0xFC) pcb |= qz::t1::kPcbMoreBit;
-      ns_ = !ns_;
-      Deliver(qz::t1::MakeBlock(0x21, pcb, in_.subspan(at_, len)));
-      at_ += len;
+      ns = !ns;
+      Deliver(qz::t1::MakeBlock(0x21, pcb, in.subspan(at, len)));
+      at += len;
     } else if (op == 0xFB) {
-      if (platform_.bus.open_port != nullptr) platform_.bus.open_port->ReportEarly();
+      if (line.port != nullptr) line.port->ReportEarly();
     } else {
-      const std::size_t n = std::min<std::size_t>(op % 64, in_.size() - at_);
-      Deliver(in_.subspan(at_, n));
-      at_ += n;
+      const std::size_t n = std::min<std::size_t>(op % 64, in.size() - at);
+      Deliver(in.subspan(at, n));
+      at += n;
     }
     CheckLink();
-    Arm(next);
+    platform.loop.AddTimer(next, [this] { Step(); });
   }
 
   // Every write but a read's RESYNCH answers a block of at least 4 bytes; no block is written
   // three times in a row; the port is never asked to wait for more than a block's rest.
   void CheckLink() const {
-    const auto& w = line_.written;
-    Check(w.size() <= static_cast<std::size_t>(line_.opens) + delivered / 4);
+    const auto& w = line.written;
+    Check(w.size() <= static_cast<std::size_t>(line.opens) + delivered / 4);
     const std::size_t n = w.size();
     Check(n < 3 || w[n - 1] != w[n - 2] || w[n - 2] != w[n - 3] || w[n - 1][1] == 0xC0);
-    if (const auto* port = platform_.bus.open_port)
-      Check(port->RThreshold() >= 1 && port->RThreshold() <= 256);
+    if (const auto* port = line.port) Check(port->RThreshold() >= 1 && port->RThreshold() <= 256);
   }
 
-  FakePlatform& platform_;
-  qz::testing::FakeLine& line_;
-  std::span<const std::uint8_t> in_;
-  std::size_t at_ = 0;
-  int opens_ = 0;
-  bool ns_ = false;
+  FakePlatform& platform;
+  std::span<const std::uint8_t> in;
+  qz::testing::FakeLine& line = platform.bus[1];
+  std::size_t at = 0, delivered = 0;
+  int opens = 0;
+  bool ns = false;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FakePlatform platform;
-  Feeder feeder(platform, std::span(data, size));
+  Feeder feeder{platform, std::span(data, size)};
   qz::clsApplication app(platform);
   app.CommPort(1);
   app.WaitingTime(3);
-  feeder.Start();
+  platform.loop.AddTimer(milliseconds(1), [&feeder] { feeder.Step(); });
   for (int reads = 0; reads < 4 && (reads == 0 || !feeder.Done()); ++reads) {
     std::int32_t result = -1;
     try {
@@ -119,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     Check(result >= qz::RV_ReadSuccessful && result <= qz::RV_NoReaderResponding);
-    Check(platform.bus.open_count == 0);              // the closing steps ran
-    Check(platform.bus.lines[1].opens == reads + 1);  // and left the object idle for the next
+    Check(platform.bus[1].port == nullptr);     // the closing steps ran
+    Check(platform.bus[1].opens == reads + 1);  // and left the object idle for the next
     const bool dropped = result == qz::RV_UserCanceled || result == qz::RV_NoReaderResponding;
     Check(dropped == (app.KVKData() == nullptr));
   }

@@ -6,7 +6,6 @@
 
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -16,8 +15,8 @@
 
 #include "app/cls_application.h"
 #include "tests/fakes/fake_platform.h"
-#include "tests/fakes/sim_terminal.h"
 #include "tests/fakes/test_support.h"
+#include "tools/ctsim/terminal.h"
 
 namespace qz::testing {
 namespace {
@@ -28,30 +27,74 @@ using Texts = std::vector<std::string>;
 constexpr char kTagged[] = "Weißmüller";  // FamilienName on card_tagged.bin
 constexpr char kCardInserted[] = "Karte eingeführt.";
 
+// Each command: its letter in Letters(), its block as written with N(S) 0 (NAD PCB LEN command
+// EDC), and the text the window shows as it is sent.
+struct Command {
+  char letter;
+  const char* block;
+  const char* text;
+};
+const Command kCommands[] = {
+    {'S', "12 C0 00 D2", "Resync..."},                                     // RESYNCH
+    {'R', "12 00 05 20 11 00 00 00 26", nullptr},                          // RESET CT
+    {'Q', "12 00 06 20 12 01 00 01 01 27", "Bitte Karte einführen..."},    // REQUEST ICC
+    {'F', "02 00 0B 00 A4 04 00 06 D2 76 00 00 01 01 0B", kCardInserted},  // SELECT FILE
+    {'B', "02 00 05 00 B0 00 00 00 B7", "Karte wird gelesen..."},          // READ BINARY
+    {'E', "12 00 06 20 15 01 01 01 01 21", "Karte entnehmen..."},          // EJECT ICC
+};
+
+Texts Announced(const std::string& sent) {
+  Texts texts;
+  for (char c : sent)
+    for (const Command& k : kCommands)
+      if (k.letter == c && k.text != nullptr) texts.push_back(k.text);
+  return texts;
+}
+
 class ApplicationTest : public ::testing::Test {
  protected:
   ApplicationTest() { app->CommPort(1); }
+  // ctsim's terminal on a port: its answers arrive in the chunks it gives, after their delays on
+  // the fake clock, while that port is open.
   void Attach(const std::string& scenario, const std::string& fault = "",
               std::chrono::milliseconds delay = {}, std::int16_t port = 1) {
     const std::string card = DataFile("card_tagged.bin");
-    AttachTerminal(platform.bus, port, scenario, fault, t1::Bytes(card.begin(), card.end()), delay);
+    ctsim::TerminalConfig config{
+        *ctsim::ParseScenario(scenario), {card.begin(), card.end()}, delay};
+    if (!fault.empty()) config.fault = *ctsim::ParseFault(fault);
+    auto terminal = std::make_shared<ctsim::Terminal>(std::move(config));
+    FakeLine& line = platform.bus[port];
+    line.terminal = [this, &line, terminal](auto written) {
+      std::chrono::milliseconds at{0};
+      for (ctsim::Chunk& c : terminal->Receive(written, platform.loop.Now())) {
+        platform.loop.AddTimer(at += c.delay, [&line, bytes = std::move(c.bytes)] {
+          if (line.port != nullptr) line.port->Deliver(bytes);
+        });
+      }
+    };
   }
-  // The commands written to a port since the last call, one letter each: S RESYNCH, R RESET
-  // CT, Q REQUEST ICC, F SELECT FILE, B READ BINARY, E EJECT ICC; lower case when written again.
+  // The blocks written to a port since the last call, as the letters of their commands ('?'
+  // for any other block), lower case when written again.
   std::string Letters(std::int16_t port = 1) {
     std::string out;
-    auto& written = platform.bus.lines[port].written;
+    auto& written = platform.bus[port].written;
     for (std::size_t i = 0; i < written.size(); ++i) {
-      const auto& b = written[i];
-      const char c = b[1] == 0xC0 ? 'S' : "RQFBE?"[std::string("\x11\x12\xA4\xB0\x15").find(b[4])];
-      out += i > 0 && c != 'S' && b == written[i - 1] ? char(c + 'a' - 'A') : c;
+      t1::Bytes b = written[i];
+      if (b.size() > 1 && b[1] == 0x40) {  // N(S) 1: its PCB bit is in the EDC too
+        b[1] = 0;
+        b.back() ^= 0x40;
+      }
+      char c = '?';
+      for (const Command& k : kCommands)
+        if (H(k.block) == b) c = k.letter;
+      out += i > 0 && c != 'S' && written[i] == written[i - 1] ? char(c + 'a' - 'A') : c;
     }
     written.clear();
     return out;
   }
   // What every call leaves behind, however it ended.
   void ExpectClosed() {
-    EXPECT_EQ(platform.bus.open_count, 0) << "a port was left open";
+    for (const auto& [number, line] : platform.bus) EXPECT_EQ(line.port, nullptr) << number;
     const bool shown = !platform.views.empty() && platform.LastView().shown_modal;
     EXPECT_TRUE(!shown || platform.LastView().destroyed) << "a window was left on the screen";
   }
@@ -60,19 +103,6 @@ class ApplicationTest : public ::testing::Test {
   FakePlatform platform;
   std::unique_ptr<clsApplication> app = std::make_unique<clsApplication>(platform);
 };
-
-// The window announces each command but RESET CT as it is sent.
-Texts Announced(const std::string& sent) {
-  static const std::map<char, std::string> kTexts = {{'S', "Resync..."},
-                                                     {'Q', "Bitte Karte einführen..."},
-                                                     {'F', kCardInserted},
-                                                     {'B', "Karte wird gelesen..."},
-                                                     {'E', "Karte entnehmen..."}};
-  Texts texts;
-  for (char c : sent)
-    if (kTexts.contains(c)) texts.push_back(kTexts.at(c));
-  return texts;
-}
 
 struct ReadCase {
   const char* scenario;
@@ -174,14 +204,13 @@ TEST_F(ApplicationTest, ReadsInARowEachStartAfresh) {
 }
 
 TEST_F(ApplicationTest, CallsFromInsideTheWaitAreRefused) {
-  Attach("tagged");
+  Attach("tagged", "", 100ms);  // an answer every 100 ms: the wait is long
   std::vector<std::int32_t> nested;
-  platform.on_message = [&](FakeViewRecord&, const std::string& text) {
-    if (text != kCardInserted) return;
+  platform.loop.AddTimer(250ms, [&] {
     nested.push_back(app->ReadCard(CRT_CommPort));
     nested.push_back(app->ReadCard(CRT_Tastatur));
     nested.push_back(app->GetCardPort());
-  };
+  });
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
   EXPECT_EQ(nested, (std::vector<std::int32_t>{RV_Error, RV_Error, 0}));
   EXPECT_EQ(Letters(), "SRQFBE");
@@ -189,8 +218,8 @@ TEST_F(ApplicationTest, CallsFromInsideTheWaitAreRefused) {
 }
 
 TEST_F(ApplicationTest, PortErrorsAreRaisedAndLoggedOnce) {
-  platform.bus.lines[3].open_error = kErrPortNotAvailable;
-  platform.bus.lines[4].open_error = kErrComponentNotRegistered;  // only a keyboard read maps it
+  platform.bus[3].open_error = kErrPortNotAvailable;
+  platform.bus[4].open_error = kErrComponentNotRegistered;  // only a keyboard read maps it
   const std::string serial = std::string(" ") + kSerialErrorSource + ": ";
   const std::pair<std::int16_t, std::string> kCases[] = {
       {0, "-2147221503 ClsApplication: No CommPort is set"},
@@ -215,7 +244,7 @@ TEST_F(ApplicationTest, PortErrorsAreRaisedAndLoggedOnce) {
 // log's own failure when the log cannot be written, and either way the closing steps have run.
 TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingSteps) {
   Attach("tagged");
-  const auto terminal = platform.bus.lines[1].terminal;
+  const auto terminal = platform.bus[1].terminal;
   const auto lost = std::make_exception_ptr(AutomationError(8010, "Serial", "Lost"));
   const std::pair<std::exception_ptr, std::string> kCases[] = {
       {lost, "8010 Serial: Lost"},
@@ -227,15 +256,15 @@ TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingStep
   for (const auto& [thrown, raised] : kCases) {
     platform.log_fails = raised.starts_with("75");
     platform.log_lines.clear();
-    platform.bus.lines[1].terminal = [&](FakeSerialPort& p, std::span<const std::uint8_t> w) {
+    platform.bus[1].terminal = [&](std::span<const std::uint8_t> w) {
       if (w.size() > 4 && w[4] == 0xA4) std::rethrow_exception(thrown);
-      terminal(p, w);
+      terminal(w);
     };
     EXPECT_EQ(Raised([&] { app->ReadCard(CRT_CommPort); }), raised);
     EXPECT_EQ(platform.log_lines.size(), platform.log_fails ? 0u : 1u);
     ExpectClosed();
   }
-  platform.bus.lines[1].terminal = terminal;
+  platform.bus[1].terminal = terminal;
   platform.log_fails = false;
   EXPECT_EQ(app->ReadCard(CRT_CommPort), RV_ReadSuccessful);
 }
@@ -245,7 +274,7 @@ TEST_F(ApplicationTest, FailureDuringTheReadIsLoggedAndRaisedAfterTheClosingStep
 TEST_F(ApplicationTest, PortSearchFindsTheFirstAnsweringPortAndEndsAtTheLastPort) {
   Attach("silent");
   Attach("tagged", "", 0ms, 2);
-  platform.bus.lines[3];
+  platform.bus[3];
   app->CommPort(7);
   const auto record = app->KVKData();
   std::vector<std::int32_t> nested;
@@ -257,12 +286,13 @@ TEST_F(ApplicationTest, PortSearchFindsTheFirstAnsweringPortAndEndsAtTheLastPort
   EXPECT_EQ(platform.loop.Now(), 600ms) << "300 ms per port, also when answered";
   EXPECT_EQ(nested, (std::vector<std::int32_t>{0, RV_Error}));
   EXPECT_EQ(Letters(1) + Letters(2), "SS") << "the search only listens after the RESYNCH";
-  EXPECT_EQ(platform.bus.lines[3].opens, 0);
+  EXPECT_EQ(platform.bus[3].opens, 0);
   EXPECT_EQ(app->CommPort(), 7);
   EXPECT_EQ(app->KVKData(), record);
-  platform.bus.lines[1].open_error = kErrPortNotAvailable;
-  platform.bus.lines[2].open_error = kErrCannotSetLine;
-  EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist";
+  platform.bus[1].open_error = kErrPortNotAvailable;
+  platform.bus[2].open_error = kErrCannotSetLine;
+  Attach("tagged", "", 0ms, 5);
+  EXPECT_EQ(app->GetCardPort(), -1) << "COM4 does not exist, so COM5 is not tried";
   EXPECT_EQ(platform.loop.Now(), 900ms) << "only COM3 was listened to";
   ExpectClosed();
 }
@@ -316,40 +346,35 @@ TEST_F(ApplicationTest, KeyboardReadsWithoutRecord) {
     const char* log{""};   // the first line of the log, from "Method" on
     std::size_t lines = 0;
   };
+  const auto close = [](FakePlatform& p) {
+    p.loop.AddTimer(0ms, [&p] { p.LastView().RequestClose(UnloadMode::kUserClose); });
+  };
+  // clang-format off
   const Case kCases[] = {
-      {[](auto& p) {
-         p.keyboard.cherry_errors = {{-42, "Karte nicht lesbar"}};
-       },
-       RV_NoCardInserted},
+      {[](auto& p) { p.keyboard.cherry_errors = {{-42, "Karte nicht lesbar"}}; }, RV_NoCardInserted},
       {[](auto&) {}, RV_Error},  // the unreadable card belonged to the read before
-      {[](auto& p) { p.on_show = [](auto& v) { v.RequestClose(UnloadMode::kUserClose); }; },
-       RV_Error},
-      {[](auto& p) {
-         p.keyboard.cherry_errors = {{7, "X"}};
-       },
-       0, "-2147221502 mKeyboard_CherryError: Error is trapped in KbdBridge7 X",
+      {close, RV_Error},  // the window closed before the read
+      {[](auto& p) { p.keyboard.cherry_errors = {{7, "X"}}; }, 0,
+       "-2147221502 mKeyboard_CherryError: Error is trapped in KbdBridge7 X",
        "Method : mKeyboard_CherryError\tComment : None\tErrNo : 7\tErrDesc. : XNo:7"
-       "\tErrSource : CherryError\r\n",
-       2},
+       "\tErrSource : CherryError\r\n", 2},
       {[](auto& p) { p.keyboard.report_error = true; }, 0,
        "-2147221502 mKeyboard_Error: Error is trapped in KbdBridge",
        "Method : ReadKVK\tComment : Module: clsReader\tErrNo : 1004\tErrDesc. : Reader jammed"
-       "\tErrSource : KbdBridge\r\n",
-       2},
+       "\tErrSource : KbdBridge\r\n", 2},
       // The log keeps the original 339; the host gets the missing driver.
       {[](auto& p) { p.keyboard_installed = false; }, 0,
-       "-2147221501 ReadCard: No Cherry Driver installed",
-       "Method : ReadCard\tComment : None\tErrNo : 339\t", 1},
+       "-2147221501 ReadCard: No Cherry Driver installed", "Method : ReadCard\tComment : None\tErrNo : 339\t", 1},
       {[](auto& p) { p.keyboard.fail_number = 1005; }, 0, "1005 KbdBridge: ReadKVK failed",
        "Method : ReadCard\tComment : None\tErrNo : 1005\t", 1},
       {[](auto&) {}, RV_Error},  // the last read's error is forgotten
   };
+  // clang-format on
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.raised);
     platform.keyboard = {};
     platform.keyboard.result = false;
     platform.keyboard_installed = true;
-    platform.on_show = nullptr;
     platform.log_lines.clear();
     c.script(platform);
     std::int32_t result = -1;
@@ -357,13 +382,14 @@ TEST_F(ApplicationTest, KeyboardReadsWithoutRecord) {
     EXPECT_EQ(result, c.raised.empty() ? c.result : -1);
     ASSERT_EQ(platform.log_lines.size(), c.lines);
     EXPECT_TRUE(c.lines == 0 || platform.log_lines.front().find(c.log) != std::string::npos);
-    EXPECT_TRUE(c.lines == 0 || platform.log_lines.back().find(
-                                    "\tMethod : ReadCard\tComment : None\t") != std::string::npos);
+    const std::string last = c.lines == 0 ? "" : platform.log_lines.back();
+    EXPECT_TRUE(c.lines == 0 || last.find("\tMethod : ReadCard\tComment : None\t") != last.npos);
     EXPECT_EQ(Record(), "");
     EXPECT_EQ(platform.keyboards_alive, 0);
     ExpectClosed();
   }
-  EXPECT_EQ(platform.keyboards_created, 6) << "none once the window had gone, or not installed";
+  EXPECT_EQ(platform.keyboard_timeouts.size(), 6u)
+      << "none once the window had gone, or not installed";
   EXPECT_EQ(platform.loop.PendingTimers(), 0u);
 }
 
