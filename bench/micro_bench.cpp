@@ -3,6 +3,7 @@
 // a 9600 baud line, so they only need to be far faster than the line (about 870 bytes/s).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -56,7 +57,7 @@ BENCHMARK_CAPTURE(DecodeCard, Fixed, "card_fixed.bin");
 class Link final : private qz::frmCommEvents {
  public:
   Link() {
-    bus_.Line(1);
+    bus_[1];
     auto port = std::make_unique<qz::testing::FakeSerialPort>(loop_, bus_);
     port_ = port.get();
     link_ = std::make_unique<qz::frmComm>(loop_, std::move(port),
@@ -85,7 +86,7 @@ class Link final : private qz::frmCommEvents {
     for (std::size_t at = 0; at < bytes.size(); at += read_size) {
       const std::size_t n = std::min(read_size, bytes.size() - at);
       port_->Deliver(std::span(bytes).subspan(at, n));
-      loop_.Drain();
+      loop_.AdvanceBy(std::chrono::milliseconds(0));
     }
   }
 
