@@ -18,12 +18,13 @@ stand_in_pe "$work/x64.dll" '\x64\x86'
 stand_in_pe "$work/x86.dll" '\x4c\x01'
 { printf 'MSFT'; head -c 64 /dev/zero; } >"$work/qzCardReader.tlb"
 
+kbd=(--kbdsim-x64 "$work/x64.dll" --kbdsim-x86 "$work/x86.dll")
 zip=$(bash "$script" --x64 "$work/x64.dll" --x86 "$work/x86.dll" --tlb "$work/qzCardReader.tlb" \
-      --out "$work/dist" 2>"$work/err" | tail -1) || { cat "$work/err"; fail "packaging failed"; }
+      "${kbd[@]}" --out "$work/dist" 2>"$work/err" | tail -1) || { cat "$work/err"; fail "packaging failed"; }
 [[ -s "$zip" && "$zip" == "$work/dist/qzCardReader-"*"-windows.zip" ]] || fail "no zip: $zip"
 listing=$(cmake -E tar tf "$zip")
 for f in x64/qzCardReader.dll x86/qzCardReader.dll qzCardReader.tlb register.cmd unregister.cmd \
-         read_card.vbs README.txt integration-guide.md; do
+         read_card.vbs README.txt integration-guide.md kbdsim/x64/KbdBridge.dll kbdsim/x86/KbdBridge.dll; do
   grep -q "/$f\$" <<<"$listing" || fail "not in the zip: $f"
 done
 cmp -s "$work/x64.dll" "$work/dist/qzCardReader-"*"-windows/x64/qzCardReader.dll" ||
@@ -32,7 +33,7 @@ grep -q "DllInstall" "$work/err" || fail "no warning about the missing DllInstal
 
 refused() {  # what, arguments...
   local what=$1; shift
-  if bash "$script" "$@" --out "$work/bad" >/dev/null 2>"$work/err"; then fail "accepted: $what"; fi
+  if bash "$script" "$@" "${kbd[@]}" --out "$work/bad" >/dev/null 2>"$work/err"; then fail "accepted: $what"; fi
   grep -q "package-windows:" "$work/err" || fail "refused without saying why: $what"
 }
 refused "DLLs swapped" --x64 "$work/x86.dll" --x86 "$work/x64.dll" --tlb "$work/qzCardReader.tlb"

@@ -6,7 +6,8 @@ Failures = 0
 
 Const RV_ReadSuccessful = 0
 Const CRT_CommPort = 2
-Const CLSID_clsApplication = "{3CE456A8-5E44-416B-AF4A-37C02B596C32}"
+Dim Shell
+Set Shell = CreateObject("WScript.Shell")
 
 Sub Fail(what)
   Failures = Failures + 1
@@ -79,12 +80,14 @@ Function NewReader()
   CheckNoError "CreateObject(""qzCardReader.clsApplication"")"
 End Function
 
-' The error log beside the registered DLL.
+' The DLL registered for this host's bitness, and the error log beside it.
+Function RegisteredDll()
+  RegisteredDll = Shell.RegRead("HKCR\CLSID\" & _
+    Shell.RegRead("HKCR\qzCardReader.clsApplication\Clsid\") & "\InprocServer32\")
+End Function
+
 Function ErrorLogPath()
-  Dim dll
-  dll = CreateObject("WScript.Shell").RegRead("HKCR\CLSID\" & CLSID_clsApplication & _
-    "\InprocServer32\")
-  ErrorLogPath = Left(dll, InStrRev(dll, ".")) & "err"
+  ErrorLogPath = Left(RegisteredDll(), InStrRev(RegisteredDll(), ".")) & "err"
 End Function
 
 Function ErrorLogLines()

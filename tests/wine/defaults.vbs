@@ -1,9 +1,11 @@
 ' A new object: WaitingTime 5, CommPort 0, an empty record that stays the same object; the
 ' properties take any number; the record's properties can be written; Test on the closed port
-' fails with the port's error; clsKVKData is not creatable.
+' fails with the port's error; clsKVKData is not creatable. Argument: the DLL that this host's
+' bitness must get from the ProgID, with the other bitness's DLL registered beside it.
 On Error Resume Next
 
 Dim o, d, bad
+CheckEqual LCase(RegisteredDll()), LCase(WScript.Arguments(0)), "the DLL registered for this host"
 Set o = NewReader()
 CheckEqual o.WaitingTime & " " & o.CommPort, "5 0", "WaitingTime and CommPort of a new object"
 Set d = o.KVKData

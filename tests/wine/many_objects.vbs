@@ -4,13 +4,12 @@
 ' Wine a pseudo-terminal refuses the line settings when a port is opened a second time.
 On Error Resume Next
 
-Dim shell, i, o, held(99), t, warm, after
-Set shell = CreateObject("WScript.Shell")
+Dim i, o, held(99), t, warm, after
 
-' handle_count.exe exits with the handle count of the process that started it.
+' helper.exe exits with the handle count of the process that started it.
 Function Handles(args)
-  Handles = shell.Run("handle_count.exe" & args, 0, True)
-  CheckNoError "handle_count.exe" & args
+  Handles = Shell.Run("helper.exe " & args, 0, True)
+  CheckNoError "helper.exe " & args
 End Function
 
 Sub UseObject(i, port)
@@ -25,11 +24,11 @@ Sub UseObject(i, port)
 End Sub
 
 ' The first Run loads what Run itself needs; the first read what every read shares.
-Handles ""
+Handles "count"
 For i = 0 To 4
   UseObject i, 8 * (i \ 4)
 Next
-warm = Handles("")
+warm = Handles("count")
 t = Timer
 For i = 1 To 1000
   If i Mod 100 = 0 And i <= 700 Then UseObject i, i \ 100 Else UseObject i, 0
@@ -42,12 +41,12 @@ For i = 0 To 99
   If held(i).CommPort <> i Then Fail "held object " & i
   Set held(i) = Nothing
 Next
-after = Handles("")
+after = Handles("count")
 WScript.Echo "  1100 objects and 7 reads in " & FormatNumber(Timer - t, 2) & " s; handles: " & _
   warm & " after the warm-up, " & after & " after the objects"
 ' A leak of one handle per read would add 7, per object 1100; Wine may open a registry key or
 ' two late for itself.
 Check warm > 0 And after - warm <= 3, "handles left by 1100 objects"
 ' The count notices handles that are never closed.
-Check Handles(" leak 100") - after >= 100, "100 leaked handles counted"
+Check Handles("leak 100") - after >= 100, "100 leaked handles counted"
 Finish

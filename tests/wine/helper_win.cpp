@@ -1,0 +1,244 @@
+// What the Wine tests need from inside Windows, one program for both bitnesses:
+//   helper count | leak N     exits with the handle count of the process that started it (after
+//                             giving it N handles it never closes)
+//   helper cancel             waits for the reader window and clicks its "Abbruch" button
+//   helper user DLL           the per-user registration: DllInstall "user" writes the classes
+//                             under HKCU only, and they lead to a working object; "/u" removes them
+//   helper unregister DLL     DllUnregisterServer leaves no class and no type library behind
+// The classes and GUIDs are those of the DLL's own type library. Exit status 0: as expected.
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+int g_failures = 0;
+void Fail(const std::wstring& what) {
+  ++g_failures;
+  std::printf("  not as expected: %ls\n", what.c_str());
+}
+
+// Wine 8 answers GetProcessHandleCount with 0, so the system's handle list is counted by owner.
+int HandlesOf(DWORD pid) {
+  std::vector<char> buffer(1 << 16);
+  NTSTATUS status;
+  while ((status = NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
+                                            static_cast<ULONG>(buffer.size()), nullptr)) ==
+         static_cast<NTSTATUS>(0xC0000004L))  // STATUS_INFO_LENGTH_MISMATCH
+    buffer.resize(buffer.size() * 2);
+  if (status != 0) return 0;
+  const auto* info = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+  int count = 0;
+  for (ULONG i = 0; i < info->Count; ++i) count += info->Handle[i].OwnerPid == pid ? 1 : 0;
+  return count;
+}
+
+int CountParentHandles(int leak) {
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  CloseHandle(snapshot);
+  HANDLE target = OpenProcess(PROCESS_DUP_HANDLE, FALSE, parent);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  for (HANDLE copy; leak > 0; --leak)
+    DuplicateHandle(GetCurrentProcess(), event, target, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  return HandlesOf(parent);
+}
+
+// The button is looked up by its text in the window of the reader's class, and clicked as soon
+// as it can be; a minute is more than any loaded machine needs to show it.
+int ClickCancel() {
+  for (int i = 0; i < 1200; ++i, Sleep(50)) {
+    HWND window = FindWindowW(L"qzCardReaderKVKUI", nullptr);
+    HWND button = window ? FindWindowExW(window, nullptr, L"Button", L"Abbruch") : nullptr;
+    if (button && IsWindowVisible(button) && IsWindowEnabled(button)) {
+      SendMessageW(button, BM_CLICK, 0, 0);
+      return 0;
+    }
+  }
+  Fail(L"no reader window with an enabled Abbruch button");
+  return 1;
+}
+
+struct TypeLib {
+  ITypeLib* lib = nullptr;
+  TLIBATTR* attr = nullptr;
+  struct Class {
+    std::wstring prog_id, clsid;
+    bool creatable;
+  };
+  std::vector<Class> classes;
+};
+
+std::wstring Text(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+TypeLib LoadClasses(const std::wstring& dll) {
+  TypeLib t;
+  BSTR lib_name = nullptr;
+  if (FAILED(LoadTypeLibEx(dll.c_str(), REGKIND_NONE, &t.lib)) ||
+      FAILED(t.lib->GetLibAttr(&t.attr)))
+    std::exit((Fail(L"no type library in " + dll), 1));
+  t.lib->GetDocumentation(-1, &lib_name, nullptr, nullptr, nullptr);
+  for (UINT i = 0; i < t.lib->GetTypeInfoCount(); ++i) {
+    ITypeInfo* info = nullptr;
+    TYPEATTR* attr = nullptr;
+    BSTR name = nullptr;
+    t.lib->GetTypeInfo(i, &info);
+    info->GetTypeAttr(&attr);
+    info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+    if (attr->typekind == TKIND_COCLASS)
+      t.classes.push_back({std::wstring(lib_name) + L"." + name, Text(attr->guid),
+                           (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0});
+    SysFreeString(name);
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+  }
+  SysFreeString(lib_name);
+  return t;
+}
+
+bool KeyExists(HKEY hive, const std::wstring& key) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(hive, (L"Software\\Classes\\" + key).c_str(), 0, KEY_READ, &k) != 0)
+    return false;
+  RegCloseKey(k);
+  return true;
+}
+
+void CheckUserValue(const std::wstring& key, const wchar_t* name, const std::wstring& want) {
+  wchar_t got[1024] = {};
+  DWORD size = sizeof got;
+  RegGetValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + key).c_str(), name, RRF_RT_REG_SZ,
+               nullptr, got, &size);
+  if (_wcsicmp(got, want.c_str()) != 0)
+    Fail(L"HKCU classes " + key + L" " + (name ? name : L"") + L": [" + got + L"], expected [" +
+         want + L"]");
+}
+
+bool TypeLibRegistered(const TypeLib& t) {
+  ITypeLib* lib = nullptr;
+  if (FAILED(LoadRegTypeLib(t.attr->guid, t.attr->wMajorVerNum, t.attr->wMinorVerNum, t.attr->lcid,
+                            &lib)))
+    return false;
+  lib->Release();
+  return true;
+}
+
+void CheckNothingLeft(const TypeLib& t, const wchar_t* after) {
+  for (const auto& c : t.classes)
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      if (KeyExists(hive, c.prog_id) || KeyExists(hive, L"CLSID\\" + c.clsid))
+        Fail(std::wstring(after) + L": " + (hive == HKEY_CURRENT_USER ? L"HKCU" : L"HKLM") +
+             L" still has " + c.prog_id);
+  if (TypeLibRegistered(t)) Fail(std::wstring(after) + L": the type library is still registered");
+}
+
+using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using Install = HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR);
+using Unregister = HRESULT(STDAPICALLTYPE*)();
+
+template <class F>
+F Entry(HMODULE module, const char* name) {
+  // Through void*, as FARPROC's own type differs from every real entry point's.
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Creates the object as COM would from the entries under HKCU (Wine's COM looks only at the
+// machine's classes) and reads WaitingTime by name, as a script host would.
+void CheckCreatesObject(const std::wstring& clsid_text) {
+  wchar_t dll[MAX_PATH] = {};
+  DWORD size = sizeof dll;
+  RegGetValueW(HKEY_CURRENT_USER,
+               (L"Software\\Classes\\CLSID\\" + clsid_text + L"\\InprocServer32").c_str(), nullptr,
+               RRF_RT_REG_SZ, nullptr, dll, &size);
+  HMODULE module = LoadLibraryW(dll);
+  auto get_class_object = module ? Entry<GetClassObject>(module, "DllGetClassObject") : nullptr;
+  CLSID clsid;
+  IClassFactory* factory = nullptr;
+  IDispatch* object = nullptr;
+  LPOLESTR name = const_cast<LPOLESTR>(L"WaitingTime");
+  DISPID id = 0;
+  DISPPARAMS none = {};
+  VARIANT result;
+  VariantInit(&result);
+  const bool ok =
+      get_class_object && SUCCEEDED(CLSIDFromString(clsid_text.c_str(), &clsid)) &&
+      SUCCEEDED(get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
+      SUCCEEDED(
+          factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object))) &&
+      SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) &&
+      SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                               &result, nullptr, nullptr)) &&
+      SUCCEEDED(VariantChangeType(&result, &result, 0, VT_I4)) && result.lVal == 5;
+  VariantClear(&result);
+  if (object) object->Release();
+  if (factory) factory->Release();
+  if (!ok) Fail(L"the server registered for the user [" + std::wstring(dll) + L"] makes no object");
+}
+
+void CheckUserRegistration(const std::wstring& dll) {
+  const TypeLib t = LoadClasses(dll);
+  HMODULE module = LoadLibraryW(dll.c_str());
+  auto install = module ? Entry<Install>(module, "DllInstall") : nullptr;
+  if (!install) return Fail(L"no DllInstall in " + dll);
+  if (SUCCEEDED(install(TRUE, L"nonsense"))) Fail(L"DllInstall accepted \"nonsense\"");
+  CheckNothingLeft(t, L"DllInstall \"nonsense\"");
+  if (FAILED(install(TRUE, L"user"))) Fail(L"DllInstall \"user\" failed");
+  for (const auto& c : t.classes) {
+    const std::wstring key = L"CLSID\\" + c.clsid;
+    CheckUserValue(c.prog_id + L"\\Clsid", nullptr, c.clsid);
+    CheckUserValue(key + L"\\ProgID", nullptr, c.prog_id);
+    CheckUserValue(key + L"\\InprocServer32", nullptr, dll);
+    CheckUserValue(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+    CheckUserValue(key + L"\\TypeLib", nullptr, Text(t.attr->guid));
+    if (KeyExists(HKEY_LOCAL_MACHINE, c.prog_id) || KeyExists(HKEY_LOCAL_MACHINE, key))
+      Fail(c.prog_id + L" is registered for the machine too");
+    if (c.creatable) CheckCreatesObject(c.clsid);
+  }
+  // Wine's RegisterTypeLibForUser registers for the machine, so only its presence is checked.
+  if (!TypeLibRegistered(t)) Fail(L"the type library is not registered");
+  if (FAILED(install(FALSE, L"user"))) Fail(L"DllInstall(FALSE, \"user\") failed");
+  CheckNothingLeft(t, L"DllInstall(FALSE, \"user\")");
+}
+
+void CheckUnregister(const std::wstring& dll) {
+  const TypeLib t = LoadClasses(dll);
+  HMODULE module = LoadLibraryW(dll.c_str());
+  auto unregister = module ? Entry<Unregister>(module, "DllUnregisterServer") : nullptr;
+  if (!unregister || FAILED(unregister())) Fail(L"DllUnregisterServer failed");
+  CheckNothingLeft(t, L"DllUnregisterServer");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"count") return CountParentHandles(0);
+  if (mode == L"leak" && argc == 3) return CountParentHandles(_wtoi(argv[2]));
+  if (mode == L"cancel") return ClickCancel();
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (mode == L"user" && argc == 3)
+    CheckUserRegistration(argv[2]);
+  else if (mode == L"unregister" && argc == 3)
+    CheckUnregister(argv[2]);
+  else
+    Fail(L"usage: helper count | leak N | cancel | user DLL | unregister DLL");
+  CoUninitialize();
+  return g_failures == 0 ? 0 : 1;
+}
