@@ -112,6 +112,8 @@ class ComPtr {
     *this = nullptr;
     return &p_;
   }
+  // For the calls that hand out an interface as void** (QueryInterface, CoCreateInstance).
+  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
   // A new reference for an [out] parameter.
   T* Copy() const {
     if (p_ != nullptr) p_->AddRef();
@@ -120,6 +122,21 @@ class ComPtr {
 
  private:
   T* p_ = nullptr;
+};
+
+// A VARIANT this code owns: cleared (its string or interface released) on every way out.
+class Variant {
+ public:
+  Variant() { VariantInit(&v_); }
+  ~Variant() { VariantClear(&v_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+
+  VARIANT* Get() { return &v_; }
+  VARIANT* operator->() { return &v_; }
+
+ private:
+  VARIANT v_;
 };
 
 }  // namespace qz::win

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "base/automation_error.h"
 #include "base/raii_win.h"
@@ -11,7 +13,8 @@
 namespace qz::win {
 namespace {
 
-// The Comm control's texts for the numbers this port raises.
+// The texts hosts know for these numbers from other serial components, so that their error
+// handling keeps working.
 constexpr char kInvalidPort[] = "Invalid port number";
 constexpr char kAlreadyOpen[] = "Port already open";
 constexpr char kNotAvailable[] = "The device is not available";
@@ -19,22 +22,46 @@ constexpr char kNotOpen[] = "Port is not open";
 constexpr char kCannotSet[] =
     "Could not set comm state, there may be one or more invalid "
     "communications parameters";
-// COM1 .. COM255: the range of the Comm control.
+// COM1 .. COM255: the numbers hosts may set.
 constexpr std::int16_t kMaxPort = 255;
 
-[[noreturn]] void Raise(std::int32_t number, const char* text, DWORD win32 = 0) {
+[[noreturn]] void Raise(std::int32_t number, const std::string& text, DWORD win32 = 0) {
   std::string description = text;
   if (win32 != 0) description += " (Windows error " + std::to_string(win32) + ")";
   throw AutomationError(number, kSerialErrorSource, description);
 }
 
+// The highest n for which the system has the DOS device name COMn, 0 when it has none. \\.\COMn
+// is opened through these names, so they cover every kind of port (including virtual ones whose
+// drivers leave HARDWARE\DEVICEMAP\SERIALCOMM alone), and Wine lists its mapped ports here too.
+int HighestPresentPort() {
+  std::vector<wchar_t> names(32768);
+  while (QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() >= (1u << 22)) return 0;
+    names.resize(names.size() * 2);
+  }
+  int highest = 0;
+  for (const wchar_t* name = names.data(); *name != 0; name += std::wcslen(name) + 1) {
+    if (_wcsnicmp(name, L"COM", 3) != 0) continue;
+    wchar_t* end = nullptr;
+    const long n = std::wcstol(name + 3, &end, 10);
+    if (*end == 0 && n > highest && n <= kMaxPort) highest = static_cast<int>(n);
+  }
+  return highest;
+}
+
+// A number the system has no device for. Numbers above its highest port are invalid, which ends
+// a port search; a gap below it (a laptop whose USB adapter is COM3, with no COM1 or COM2) is
+// only unavailable, so the search goes on to the ports above.
+[[noreturn]] void RaiseNoDevice(std::int16_t port) {
+  if (port > HighestPresentPort()) Raise(kErrInvalidPortNumber, kInvalidPort);
+  Raise(kErrPortNotAvailable, "COM" + std::to_string(port) + " is not present on this computer");
+}
+
 class WinSerialPort final : public SerialPort {
  public:
   explicit WinSerialPort(WinEventLoop& loop) : loop_(loop), alive_(std::make_shared<bool>(true)) {}
-  ~WinSerialPort() override {
-    *alive_ = false;
-    Close();
-  }
+  ~WinSerialPort() override { Close(); }
   WinSerialPort(const WinSerialPort&) = delete;
   WinSerialPort& operator=(const WinSerialPort&) = delete;
 
@@ -90,15 +117,19 @@ class WinSerialPort final : public SerialPort {
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!file.Valid()) {
       const DWORD err = GetLastError();
-      // No such device: the port number is invalid here, which ends a port search.
-      if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
-        Raise(kErrInvalidPortNumber, kInvalidPort);
+      if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) RaiseNoDevice(port_);
       Raise(kErrPortNotAvailable, kNotAvailable, err);
     }
     SetupComm(file.Get(), 4096, 4096);
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(file.Get(), &dcb)) Raise(kErrCannotSetLine, kCannotSet, GetLastError());
+    if (!GetCommState(file.Get(), &dcb)) {
+      const DWORD err = GetLastError();
+      // Wine keeps a number whose mapping points nowhere (an empty one, an adapter unplugged
+      // since Wine started): it opens, but no serial driver is behind it.
+      if (err == ERROR_INVALID_FUNCTION) RaiseNoDevice(port_);
+      Raise(kErrCannotSetLine, kCannotSet, err);
+    }
     dcb.BaudRate = CBR_9600;
     dcb.ByteSize = 8;
     dcb.Parity = EVENPARITY;
@@ -207,15 +238,15 @@ class WinSerialPort final : public SerialPort {
   void ScheduleNotify() {
     if (notify_pending_) return;
     notify_pending_ = true;
-    loop_.Post([this, alive = alive_] {
-      if (!*alive) return;
+    loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (alive.expired()) return;
       notify_pending_ = false;
       if (Open() && buffer_.Due() && on_comm_) on_comm_();
     });
   }
 
   WinEventLoop& loop_;
-  std::shared_ptr<bool> alive_;
+  std::shared_ptr<bool> alive_;  // gone with the port: a notification posted before is dropped
   std::int16_t port_ = 0;
   UniqueHandle file_;
   UniqueHandle wait_event_;

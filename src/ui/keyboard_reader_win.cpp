@@ -7,11 +7,13 @@
 #include <oleauto.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "base/hresult_win.h"
+#include "base/raii_win.h"
 #include "base/text_win.h"
 
 namespace qz {
@@ -20,8 +22,10 @@ namespace {
 constexpr std::int32_t kErrCannotCreateObject = 429;
 constexpr std::int32_t kErrPropertyNotSupported = 438;
 constexpr const char* kSource = "qzCardReader";
+using win::ComPtr;
 using win::HResultOf;
 using win::NumberOf;
+using win::Variant;
 
 // The system's text for an HRESULT, or the generic one.
 std::string SystemText(HRESULT hr) {
@@ -29,8 +33,8 @@ std::string SystemText(HRESULT hr) {
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  const std::unique_ptr<wchar_t, decltype(&LocalFree)> owned(buf, &LocalFree);
   std::string s = n > 0 ? win::Narrow(std::wstring_view(buf, n)) : std::string();
-  LocalFree(buf);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
   return s.empty() ? "Automation error" : s;
 }
@@ -38,57 +42,21 @@ std::string SystemText(HRESULT hr) {
 // Takes over the strings of an EXCEPINFO a failed Invoke filled in.
 AutomationError FromExcepInfo(EXCEPINFO& ei) {
   if (ei.pfnDeferredFillIn != nullptr) ei.pfnDeferredFillIn(&ei);
+  const win::Bstr source(ei.bstrSource), description(ei.bstrDescription), help(ei.bstrHelpFile);
   const std::int32_t number = ei.wCode != 0 ? ei.wCode : NumberOf(ei.scode);
-  AutomationError e(number, win::FromBstr(ei.bstrSource), win::FromBstr(ei.bstrDescription));
-  SysFreeString(ei.bstrSource);
-  SysFreeString(ei.bstrDescription);
-  SysFreeString(ei.bstrHelpFile);
-  return e;
+  return AutomationError(number, win::FromBstr(source.Get()), win::FromBstr(description.Get()));
 }
-
-// A counted interface reference.
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  ~Ref() { Reset(); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T* Get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  T** Put() {
-    Reset();
-    return &p_;
-  }
-  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-  void Reset() {
-    if (p_ != nullptr) std::exchange(p_, nullptr)->Release();
-  }
-
- private:
-  T* p_ = nullptr;
-};
-
-// A VARIANT cleared on every way out.
-struct Variant {
-  VARIANT v;
-  Variant() { VariantInit(&v); }
-  ~Variant() { VariantClear(&v); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-};
 
 std::string ToText(VARIANT* arg) {
   Variant t;
-  if (FAILED(VariantChangeType(&t.v, arg, 0, VT_BSTR))) return {};
-  return win::FromBstr(t.v.bstrVal);
+  if (FAILED(VariantChangeType(t.Get(), arg, 0, VT_BSTR))) return {};
+  return win::FromBstr(t->bstrVal);
 }
 
 std::int32_t ToLong(VARIANT* arg) {
   Variant t;
-  if (FAILED(VariantChangeType(&t.v, arg, 0, VT_I4))) return 0;
-  return t.v.lVal;
+  if (FAILED(VariantChangeType(t.Get(), arg, 0, VT_I4))) return 0;
+  return t->lVal;
 }
 
 DISPID IdOf(IDispatch* object, const wchar_t* name) {
@@ -115,13 +83,13 @@ void Call(IDispatch* object, DISPID id, WORD flags, DISPPARAMS* params, VARIANT*
 // anything with those three properties).
 AutomationError ReadErrorObject(VARIANT* arg) {
   Variant d;
-  if (FAILED(VariantChangeType(&d.v, arg, 0, VT_DISPATCH)) || d.v.pdispVal == nullptr) {
+  if (FAILED(VariantChangeType(d.Get(), arg, 0, VT_DISPATCH)) || d->pdispVal == nullptr) {
     return AutomationError(0, "", "");
   }
   auto property = [&](const wchar_t* name, Variant& out) {
     try {
       DISPPARAMS none{};
-      Call(d.v.pdispVal, IdOf(d.v.pdispVal, name), DISPATCH_PROPERTYGET, &none, &out.v);
+      Call(d->pdispVal, IdOf(d->pdispVal, name), DISPATCH_PROPERTYGET, &none, out.Get());
     } catch (const AutomationError&) {
       // A missing part of the report stays empty; the report itself still gets through.
     }
@@ -130,7 +98,7 @@ AutomationError ReadErrorObject(VARIANT* arg) {
   property(L"Number", number);
   property(L"Source", source);
   property(L"Description", description);
-  return AutomationError(ToLong(&number.v), ToText(&source.v), ToText(&description.v));
+  return AutomationError(ToLong(number.Get()), ToText(source.Get()), ToText(description.Get()));
 }
 
 class Win32KeyboardReader;
@@ -203,10 +171,9 @@ class Win32KeyboardReader final : public KeyboardReader {
   }
 
   ~Win32KeyboardReader() override {
-    if (sink_ != nullptr) {
+    if (sink_) {
       sink_->Detach();
-      if (point_) point_->Unadvise(cookie_);
-      sink_->Release();
+      point_->Unadvise(cookie_);
     }
   }
 
@@ -225,7 +192,7 @@ class Win32KeyboardReader final : public KeyboardReader {
     Variant result;
     const DISPID id = IdOf(object_.Get(), L"ReadKVK");
     try {
-      Call(object_.Get(), id, DISPATCH_METHOD, &params, &result.v);
+      Call(object_.Get(), id, DISPATCH_METHOD, &params, result.Get());
     } catch (const AutomationError&) {
       // What a handler raised back is the cause; the object's own report of it is not.
       if (!pending_) throw;
@@ -235,8 +202,8 @@ class Win32KeyboardReader final : public KeyboardReader {
     arg2 = values[1];
     arg3 = values[2];
     Variant b;
-    if (FAILED(VariantChangeType(&b.v, &result.v, 0, VT_BOOL))) return false;
-    return b.v.boolVal != VARIANT_FALSE;
+    if (FAILED(VariantChangeType(b.Get(), result.Get(), 0, VT_BOOL))) return false;
+    return b->boolVal != VARIANT_FALSE;
   }
 
   std::string Field(KVKField field) override {
@@ -244,8 +211,9 @@ class Win32KeyboardReader final : public KeyboardReader {
     const std::wstring wide(name.begin(), name.end());  // the names are ASCII
     DISPPARAMS none{};
     Variant value;
-    Call(object_.Get(), IdOf(object_.Get(), wide.c_str()), DISPATCH_PROPERTYGET, &none, &value.v);
-    return ToText(&value.v);
+    Call(object_.Get(), IdOf(object_.Get(), wide.c_str()), DISPATCH_PROPERTYGET, &none,
+         value.Get());
+    return ToText(value.Get());
   }
 
   // Called by the sink. A handler's exception must not cross the COM boundary: it is kept,
@@ -311,15 +279,15 @@ class Win32KeyboardReader final : public KeyboardReader {
   // Finds the class's default event interface from its type information and advises a sink on
   // it. An object that offers no events still reads; it just reports nothing.
   void ConnectEvents() {
-    Ref<IProvideClassInfo> info;
-    Ref<IConnectionPointContainer> container;
-    Ref<ITypeInfo> coclass;
+    ComPtr<IProvideClassInfo> info;
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<ITypeInfo> coclass;
     if (FAILED(object_->QueryInterface(IID_IProvideClassInfo, info.PutVoid())) ||
         FAILED(object_->QueryInterface(IID_IConnectionPointContainer, container.PutVoid())) ||
         FAILED(info->GetClassInfo(coclass.Put()))) {
       return;
     }
-    Ref<ITypeInfo> source;
+    ComPtr<ITypeInfo> source;
     if (!FindDefaultSource(coclass.Get(), source)) return;
     TYPEATTR* attr = nullptr;
     if (FAILED(source->GetTypeAttr(&attr))) return;
@@ -334,16 +302,15 @@ class Win32KeyboardReader final : public KeyboardReader {
     source->GetIDsOfNames(&name, 1, &error);
 
     if (FAILED(container->FindConnectionPoint(iid, point_.Put()))) return;
-    auto* sink = new EventSink(this, iid, cherryError, error);
-    if (FAILED(point_->Advise(sink, &cookie_))) {
-      sink->Release();
-      point_.Reset();
+    auto sink = ComPtr<EventSink>::Attach(new EventSink(this, iid, cherryError, error));
+    if (FAILED(point_->Advise(sink.Get(), &cookie_))) {
+      point_ = nullptr;
       return;
     }
-    sink_ = sink;
+    sink_ = std::move(sink);
   }
 
-  static bool FindDefaultSource(ITypeInfo* coclass, Ref<ITypeInfo>& source) {
+  static bool FindDefaultSource(ITypeInfo* coclass, ComPtr<ITypeInfo>& source) {
     TYPEATTR* attr = nullptr;
     if (FAILED(coclass->GetTypeAttr(&attr))) return false;
     const WORD count = attr->cImplTypes;
@@ -361,9 +328,9 @@ class Win32KeyboardReader final : public KeyboardReader {
     return false;
   }
 
-  Ref<IDispatch> object_;
-  Ref<IConnectionPoint> point_;
-  EventSink* sink_ = nullptr;
+  ComPtr<IDispatch> object_;
+  ComPtr<IConnectionPoint> point_;
+  ComPtr<EventSink> sink_;  // advised on point_ while set
   DWORD cookie_ = 0;
   KeyboardReaderEvents* events_ = nullptr;
   std::exception_ptr pending_;

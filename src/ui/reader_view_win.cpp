@@ -17,7 +17,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"qzCardReaderKVKUI";
 constexpr int kCancelId = 1;  // Command1
 
-// Layout in twips, as the form was designed: left, top, width, height.
+// Layout in twips, as the window was designed: left, top, width, height.
 struct TwipRect {
   int left, top, width, height;
 };
@@ -84,6 +84,7 @@ class WinReaderView final : public ReaderView {
     if (modal && disabled_.empty()) DisableOtherWindows();
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
+    SetFocus(hwnd_);  // passed on to "Abbruch" when it is enabled (WM_SETFOCUS)
     UpdateWindow(hwnd_);
   }
   void Hide() override {
@@ -170,7 +171,25 @@ class WinReaderView final : public ReaderView {
                      font_message_.Get());
     cancel_ = Child(L"BUTTON", L"Abbruch", BS_PUSHBUTTON | WS_TABSTOP, kCommand1, kCancelId,
                     font_default_.Get());
+    SetWindowLongPtrW(cancel_, GWLP_USERDATA, GetWindowLongPtrW(cancel_, GWLP_WNDPROC));
+    SetWindowLongPtrW(cancel_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CancelProc));
     EnableWindow(cancel_, cancel_enabled_ ? TRUE : FALSE);
+    // The button is the keyboard's way out, so its focus rectangle shows from the start, not
+    // only once the user has pressed a key.
+    SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  }
+
+  // "Abbruch" with the focus: a button presses itself on Space; Enter and Escape press it too,
+  // through the same click. Disabled, it has no focus and gets no keys, so a keyboard read
+  // ignores them as it ignores clicks.
+  static LRESULT CALLBACK CancelProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_KEYDOWN && (wp == VK_RETURN || wp == VK_ESCAPE)) {
+      SendMessageW(GetParent(h), WM_COMMAND, MAKEWPARAM(kCancelId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(h));
+      return 0;
+    }
+    const auto button = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    return CallWindowProcW(button, h, msg, wp, lp);
   }
 
   // The title keeps its designed place; it grows to the right when a font wider than Tahoma
@@ -238,8 +257,12 @@ class WinReaderView final : public ReaderView {
       case WM_PAINT:
         self->Paint();
         return 0;
+      case WM_SETFOCUS:
+        // Activation gives the focus to the window; the button is what the keys are for.
+        if (IsWindowEnabled(self->cancel_)) SetFocus(self->cancel_);
+        return 0;
       case WM_CTLCOLORSTATIC: {
-        // The title sits on the white strip, the message on the form.
+        // The title sits on the white strip, the message on the window's face.
         HDC dc = reinterpret_cast<HDC>(wp);
         SetBkMode(dc, TRANSPARENT);
         const bool on_strip = reinterpret_cast<HWND>(lp) == self->title_;

@@ -1,9 +1,10 @@
-' Errors as the host sees them and as the log beside the DLL keeps them: CommPort 0 raises
-' ERR_NoPortSet, the missing port 200 the serial error 8002, each with its source and
-' text and one log line; the object stays usable and then reads the card on COM1.
+' Errors as the host sees them and as the log beside the DLL keeps them, with COM1 and COM2
+' present but without a device and the terminal on COM3: CommPort 0 raises ERR_NoPortSet, COM1
+' and COM2 raise 8010, a port past the last one 8002, each with its source and text and one
+' log line. The port search passes COM1 and COM2 by, and the object then reads the card on COM3.
 On Error Resume Next
 
-Dim o, r, before, lines
+Dim o, r, before, lines, port, want
 Set o = NewReader()
 before = UBound(ErrorLogLines()) + 1
 r = o.ReadCard(CRT_CommPort)
@@ -20,18 +21,24 @@ If UBound(lines) >= 0 Then
     "log line [" & lines(UBound(lines)) & "]"
 End If
 
-o.CommPort = 200
-r = o.ReadCard(CRT_CommPort)
-TakeError
-CheckEqual ErrNumber & " " & ErrDescription, "8002 Invalid port number", "CommPort 200"
-Check Len(ErrSource) > 0, "Err.Source is set"
-lines = ErrorLogLines()
-CheckEqual UBound(lines) + 1, before + 2, "lines in the error log"
-If UBound(lines) >= 0 Then
-  Check InStr(lines(UBound(lines)), vbTab & "ErrNo : 8002" & vbTab) > 0, "logged number 8002"
-End If
+For Each port In Array(1, 2, 200)
+  want = "8010 COM" & port & " is not present on this computer"
+  If port > 2 Then want = "8002 Invalid port number"
+  o.CommPort = port
+  r = o.ReadCard(CRT_CommPort)
+  TakeError
+  CheckEqual ErrNumber & " " & ErrDescription, want, "CommPort " & port
+  Check Len(ErrSource) > 0, "Err.Source is set"
+  lines = ErrorLogLines()
+  If UBound(lines) >= 0 Then
+    Check InStr(lines(UBound(lines)), vbTab & "ErrNo : " & Left(want, 4) & vbTab) > 0, _
+      "logged [" & lines(UBound(lines)) & "]"
+  End If
+Next
+CheckEqual UBound(lines) + 1, before + 4, "lines in the error log"
 
-o.CommPort = 1
+CheckEqual o.GetCardPort(), 3, "GetCardPort"
+o.CommPort = 3
 CheckEqual o.ReadCard(CRT_CommPort), RV_ReadSuccessful, "the read after the errors"
 CheckNoError "ReadCard after the errors"
 CheckRecord o.KVKData, "tagged", "record after the errors"

@@ -1,7 +1,8 @@
 // What the Wine tests need from inside Windows, one program for both bitnesses:
 //   helper count | leak N     exits with the handle count of the process that started it (after
 //                             giving it N handles it never closes)
-//   helper cancel             waits for the reader window and clicks its "Abbruch" button
+//   helper cancel | escape    waits for the reader window and clicks its "Abbruch" button, or
+//                             presses Escape on the keyboard, which the focused button answers
 //   helper user DLL           the per-user registration: DllInstall "user" writes the classes
 //                             under HKCU only (Wine's COM reads only the machine's, so the entries
 //                             are checked), and DllInstall(FALSE, "user") removes them
@@ -58,14 +59,16 @@ int CountParentHandles(int leak) {
   return HandlesOf(parent);
 }
 
-// The button is looked up by its text in the window of the reader's class, and clicked as soon
+// The button is looked up by its text in the window of the reader's class, and pressed as soon
 // as it can be; a minute is more than any loaded machine needs to show it.
-int ClickCancel() {
+int Cancel(bool escape) {
   for (int i = 0; i < 1200; ++i, Sleep(50)) {
     HWND window = FindWindowW(L"qzCardReaderKVKUI", nullptr);
     HWND button = window ? FindWindowExW(window, nullptr, L"Button", L"Abbruch") : nullptr;
     if (button && IsWindowVisible(button) && IsWindowEnabled(button)) {
-      SendMessageW(button, BM_CLICK, 0, 0);
+      if (!escape) return static_cast<int>(SendMessageW(button, BM_CLICK, 0, 0));
+      keybd_event(VK_ESCAPE, 0, 0, 0);
+      keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
       return 0;
     }
   }
@@ -195,14 +198,14 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"count") return CountParentHandles(0);
   if (mode == L"leak" && argc == 3) return CountParentHandles(_wtoi(argv[2]));
-  if (mode == L"cancel") return ClickCancel();
+  if (mode == L"cancel" || mode == L"escape") return Cancel(mode == L"escape");
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (mode == L"user" && argc == 3)
     CheckUserRegistration(argv[2]);
   else if (mode == L"unregister" && argc == 3)
     CheckUnregister(argv[2]);
   else
-    Fail(L"usage: helper count | leak N | cancel | user DLL | unregister DLL");
+    Fail(L"usage: helper count | leak N | cancel | escape | user DLL | unregister DLL");
   CoUninitialize();
   return g_failures == 0 ? 0 : 1;
 }

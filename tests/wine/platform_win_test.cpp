@@ -93,7 +93,8 @@ void HostQuitIsHandedBack() {
 void ReaderWindow() {
   struct Recorder : ReaderViewListener {
     std::vector<UnloadMode> closes;
-    void CancelClicked() override {}
+    int cancels = 0;
+    void CancelClicked() override { ++cancels; }
     void CloseRequested(UnloadMode mode) override { closes.push_back(mode); }
   } recorder;
   WinEventLoop loop;
@@ -110,9 +111,24 @@ void ReaderWindow() {
   CHECK((GetWindowLongW(hwnd, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0);
   // Modal: the thread's other windows take no input until it is hidden or destroyed.
   CHECK(!IsWindowEnabled(host) && IsWindowEnabled(hwnd));
+  // "Abbruch" has the focus: Space, Enter and Escape press it. Disabled (a keyboard read), it has
+  // no focus and Escape does nothing.
+  CHECK(GetFocus() == FindWindowExW(hwnd, nullptr, L"BUTTON", nullptr));
+  const auto press = [&](BYTE key) {
+    keybd_event(key, 0, 0, 0);
+    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    bool idle = false;  // a timer's turn comes once the keys queued before it are dispatched
+    loop.AddTimer(1ms, [&] { idle = true; });
+    loop.RunUntil([&] { return idle; });
+  };
+  for (BYTE key : {VK_SPACE, VK_RETURN, VK_ESCAPE}) press(key);
+  CHECK(recorder.cancels == 3);
   view->Hide();
   CHECK(IsWindowEnabled(host));
+  view->SetCancelEnabled(false);
   view->Show(true);
+  press(VK_ESCAPE);
+  CHECK(recorder.cancels == 3);
   // The close box and session end are reported; the owner decides whether the window goes.
   SendMessageW(hwnd, WM_CLOSE, 0, 0);
   SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0);
