@@ -14,9 +14,23 @@ rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 echo $! >"$xvfb_pid"
-# Wine's services start here, with no test's output to hold open; the persistent server keeps
-# them, and the COM port mappings the tests make, for the whole run.
-{ wineserver -p && wineboot -i; } >/dev/null 2>&1 </dev/null
+# COM1 to COM8 lead to ports/comN, where run.sh puts a terminal's pty or nothing; Wine makes
+# the port devices when its server starts. Its services start here, with no test's output to
+# hold open, and the persistent server keeps them for the whole run.
+mkdir -p "$WINEPREFIX/ports"
+{
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+  for n in {1..8}; do printf '"COM%d"="%s"\n' "$n" "$WINEPREFIX/ports/com$n"; done
+  echo "\"COM9\"=\"\""  # not the host's own serial port
+} >"$WINEPREFIX/ports.reg"
+{
+  wineboot -i
+  /usr/lib/wine/wine64 regedit /s "Z:${WINEPREFIX//\//\\}\\ports.reg"
+  wineserver -k
+  wineserver -w
+  wineserver -p
+  wineboot
+} >/dev/null 2>&1 </dev/null
 for ((i = 0; i < 600; i++)); do [[ -S /tmp/.X11-unix/X${DISPLAY#:} ]] && exit 0; sleep 0.1; done
 echo "Xvfb $DISPLAY did not start" >&2
 exit 1

@@ -5,7 +5,8 @@
 # (*.vbs, run by cscript with common.vbs in front, as Wine's VBScript has no ExecuteGlobal) or a
 # program of the prefix (cscript, regsvr32, cmd). Arguments that are paths of existing files are
 # handed over as Windows paths. --ports: COMn is a new simulated terminal `ctsim --scenario`
-# SPECn ("-": COMn stays unmapped); no other COM port exists. Needs WINEPREFIX and CTSIM.
+# SPECn ("-": COMn has no device behind it, as every other of COM1 to COM8; fixture.sh maps
+# them). Needs WINEPREFIX and CTSIM.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 case $1 in
@@ -18,7 +19,7 @@ work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
-rm -f "$WINEPREFIX"/dosdevices/com*
+rm -f "$WINEPREFIX"/ports/com*
 if [[ $1 == --ports ]]; then
   IFS=, read -r -a specs <<<"$2"
   shift 2
@@ -26,7 +27,7 @@ if [[ $1 == --ports ]]; then
     [[ ${specs[n]} == - ]] && continue
     # shellcheck disable=SC2086  # a spec is a list of arguments
     exec {fd}< <(exec "$CTSIM" --scenario ${specs[n]} \
-      --pty-link "$WINEPREFIX/dosdevices/com$((n + 1))")
+      --pty-link "$WINEPREFIX/ports/com$((n + 1))")
     pids+=($!)
     # The first line is the pty's path, once the link is made; a generous limit.
     read -r -t 60 -u "$fd" _ || { echo "ctsim --scenario ${specs[n]} did not start" >&2; exit 125; }
