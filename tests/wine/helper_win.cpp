@@ -59,13 +59,14 @@ int CountParentHandles(int leak) {
   return HandlesOf(parent);
 }
 
-// The button is looked up by its text in the window of the reader's class, and pressed as soon
-// as it can be; a minute is more than any loaded machine needs to show it.
+// The button is looked up by its text in the window of the reader's class, and pressed once the
+// window shows that the terminal asks for a card; a minute is more than any loaded machine needs.
 int Cancel(bool escape) {
   for (int i = 0; i < 1200; ++i, Sleep(50)) {
     HWND window = FindWindowW(L"qzCardReaderKVKUI", nullptr);
     HWND button = window ? FindWindowExW(window, nullptr, L"Button", L"Abbruch") : nullptr;
-    if (button && IsWindowVisible(button) && IsWindowEnabled(button)) {
+    if (button && IsWindowEnabled(button) &&
+        FindWindowExW(window, nullptr, L"Static", L"Bitte Karte einführen...")) {
       if (!escape) return static_cast<int>(SendMessageW(button, BM_CLICK, 0, 0));
       keybd_event(VK_ESCAPE, 0, 0, 0);
       keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
