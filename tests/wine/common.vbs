@@ -80,16 +80,10 @@ Function ErrorLogPath()
   ErrorLogPath = Left(RegisteredDll(), InStrRev(RegisteredDll(), ".")) & "err"
 End Function
 
+' The log's lines, as many as it has lines and then an empty one (each line ends with CR LF).
 Function ErrorLogLines()
-  Dim fso, text
-  Set fso = CreateObject("Scripting.FileSystemObject")
-  If Not fso.FileExists(ErrorLogPath()) Then
-    ErrorLogLines = Array()
-    Exit Function
-  End If
-  text = fso.OpenTextFile(ErrorLogPath()).ReadAll
-  If Right(text, 2) = vbCrLf Then text = Left(text, Len(text) - 2)
-  ErrorLogLines = Split(text, vbCrLf)
+  ErrorLogLines = Split(CreateObject("Scripting.FileSystemObject").OpenTextFile( _
+    ErrorLogPath()).ReadAll, vbCrLf)
 End Function
 
 Sub Finish()

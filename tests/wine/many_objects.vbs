@@ -14,7 +14,6 @@ End Function
 
 Sub UseObject(i, port)
   Set o = NewReader()
-  If o.WaitingTime <> 5 Or o.KVKData.VKNR <> "" Then Fail "object " & i & " is not new"
   If port > 0 Then
     o.CommPort = port
     CheckEqual o.ReadCard(CRT_CommPort), RV_ReadSuccessful, "read on COM" & port

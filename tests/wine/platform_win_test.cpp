@@ -27,16 +27,6 @@ void Check(bool ok, const char* what, int line) {
 }
 #define CHECK(cond) Check((cond), #cond, __LINE__)
 
-template <class F>
-std::int32_t ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
 void TimersAndTasksInOrder() {
   WinEventLoop loop;
   std::string fired;
@@ -70,7 +60,13 @@ void HandlerExceptionLeavesRunUntil() {
   // A lost exception would leave the wait running: end it later so the test fails, not hangs.
   bool gave_up = false;
   loop.AddTimer(5000ms, [&] { gave_up = true; });
-  CHECK(ErrorOf([&] { loop.RunUntil([&] { return gave_up; }); }) == 8012);
+  std::int32_t error = 0;
+  try {
+    loop.RunUntil([&] { return gave_up; });
+  } catch (const AutomationError& e) {
+    error = e.Number();
+  }
+  CHECK(error == 8012);
   bool later = false;  // the loop carries on afterwards
   loop.Post([&] { later = true; });
   loop.RunUntil([&] { return later; });
