@@ -22,6 +22,8 @@ mkdir -p "$WINEPREFIX/ports"
   printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
   for n in {1..8}; do printf '"COM%d"="%s"\n' "$n" "$WINEPREFIX/ports/com$n"; done
   echo "\"COM9\"=\"\""  # not the host's own serial port
+  # Without a window manager, a managed window's hiding waits 2 s for one to answer.
+  printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'
 } >"$WINEPREFIX/ports.reg"
 {
   wineboot -i
