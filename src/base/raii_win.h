@@ -36,6 +36,22 @@ class UniqueHandle {
   HANDLE h_ = nullptr;
 };
 
+// A window's device context, borrowed for a measurement.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+  ~WindowDc() {
+    if (dc_ != nullptr) ReleaseDC(hwnd_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+};
+
 // A registry key.
 class UniqueHKey {
  public:

@@ -55,12 +55,12 @@ int HighestPresentPort() {
 // only unavailable, so the search goes on to the ports above.
 [[noreturn]] void RaiseNoDevice(std::int16_t port) {
   if (port > HighestPresentPort()) Raise(kErrInvalidPortNumber, kInvalidPort);
-  Raise(kErrPortNotAvailable, "COM" + std::to_string(port) + " is not present on this computer");
+  Raise(kErrPortNotAvailable, "Port not present on this computer: COM" + std::to_string(port));
 }
 
 class WinSerialPort final : public SerialPort {
  public:
-  explicit WinSerialPort(WinEventLoop& loop) : loop_(loop), alive_(std::make_shared<bool>(true)) {}
+  explicit WinSerialPort(WinEventLoop& loop) : loop_(loop) {}
   ~WinSerialPort() override { Close(); }
   WinSerialPort(const WinSerialPort&) = delete;
   WinSerialPort& operator=(const WinSerialPort&) = delete;
@@ -246,7 +246,8 @@ class WinSerialPort final : public SerialPort {
   }
 
   WinEventLoop& loop_;
-  std::shared_ptr<bool> alive_;  // gone with the port: a notification posted before is dropped
+  // Expires with the port, so that a notification posted before cannot reach a destroyed port.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::int16_t port_ = 0;
   UniqueHandle file_;
   UniqueHandle wait_event_;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/module_win.h"
+#include "base/raii_win.h"
 #include "base/text_win.h"
 #include "ui/resource_win.h"
 
@@ -140,9 +141,7 @@ class WinReaderView final : public ReaderView {
 
   void Create() {
     RegisterClassOnce();
-    HDC screen = GetDC(nullptr);
-    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    dpi_ = GetDeviceCaps(WindowDc(nullptr).Get(), LOGPIXELSY);
     if (dpi_ <= 0) dpi_ = 96;
     font_default_.Create(825, false, dpi_);
     font_title_.Create(1125, false, dpi_);
@@ -196,12 +195,12 @@ class WinReaderView final : public ReaderView {
   // (a substitute) would cut off the port number, which the user needs to see.
   void ApplyTitle() {
     SetWindowTextW(title_, title_text_.c_str());
-    HDC dc = GetDC(title_);
-    HGDIOBJ old = SelectObject(dc, font_title_.Get());
+    const WindowDc dc(title_);
+    HGDIOBJ old = SelectObject(dc.Get(), font_title_.Get());
     SIZE extent = {};
-    GetTextExtentPoint32W(dc, title_text_.c_str(), static_cast<int>(title_text_.size()), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(title_, dc);
+    GetTextExtentPoint32W(dc.Get(), title_text_.c_str(), static_cast<int>(title_text_.size()),
+                          &extent);
+    SelectObject(dc.Get(), old);
     int width = Px(kLblTitle.width);
     const int room = Px(kClientWidth) - Px(kLblTitle.left);
     if (extent.cx + 2 > width) width = std::min(static_cast<int>(extent.cx) + 2, room);

@@ -18,7 +18,7 @@ Check InStr(lines(before - 1), Date & vbTab) = 1 And InStr(lines(before - 1), vb
   "log line [" & lines(before - 1) & "]"
 
 For Each port In Array(2, 200)
-  want = "8010 COM2 is not present on this computer"
+  want = "8010 Port not present on this computer: COM2"
   If port > 2 Then want = "8002 Invalid port number"
   o.CommPort = port
   o.ReadCard CRT_CommPort
