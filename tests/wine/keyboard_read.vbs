@@ -1,7 +1,7 @@
 ' Keyboard reads as a host makes them, ReadCard(CRT_Tastatur), against kbdsim in each of its
 ' scenarios: the result or error, and the record left. First without kbdsim registered, which is
 ' the component's ERR_NoCherryDriver. Argument: kbdsim's DLL, registered here for this host's
-' bitness and unregistered at the end.
+' bitness.
 On Error Resume Next
 
 Dim dll, o, r
@@ -28,5 +28,4 @@ Read "error7", "|-2147221502|mKeyboard_CherryError|Error is trapped in KbdBridge
   "Pr" & Chr(252) & "fsumme", "empty"
 Read "error-event", "|-2147221502|mKeyboard_Error|Error is trapped in KbdBridge", "empty"
 Read "fail", "|1234|KbdBridge.qzCherry|Keyboard not connected", "empty"
-Shell.Run "regsvr32 /s /u " & dll, 0, True
 Finish
