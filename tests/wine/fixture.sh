@@ -12,8 +12,18 @@ down
 [[ $1 == down ]] && exit 0
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# An X server that inherits SIGUSR1 ignored sends it to its parent once it accepts clients.
+trap 'ready=1' USR1
+(
+  trap '' USR1
+  exec Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1
+) &
 echo $! >"$xvfb_pid"
+wait $! || true  # returns when the signal comes, or when Xvfb has ended
+if [[ -z ${ready:-} ]]; then
+  echo "Xvfb $DISPLAY did not start" >&2
+  exit 1
+fi
 # COM1 to COM8 lead to ports/comN, where run.sh puts a terminal's pty or nothing; Wine makes
 # the port devices when its server starts. Its services start here, with no test's output to
 # hold open, and the persistent server keeps them for the whole run.
@@ -33,6 +43,3 @@ mkdir -p "$WINEPREFIX/ports"
   wineserver -p
   wineboot
 } >/dev/null 2>&1 </dev/null
-for ((i = 0; i < 600; i++)); do [[ -S /tmp/.X11-unix/X${DISPLAY#:} ]] && exit 0; sleep 0.1; done
-echo "Xvfb $DISPLAY did not start" >&2
-exit 1
