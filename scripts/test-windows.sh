@@ -6,10 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ctsim=${CTSIM:-$PWD/build/native/tools/ctsim/ctsim}
-if [[ ! -x $ctsim ]]; then
-  cmake --preset native >/dev/null
-  cmake --build --preset native --target ctsim -j "$(nproc)"
-fi
+[[ -x $ctsim ]] || { cmake --preset native >/dev/null && cmake --build --preset native --target ctsim; }
 cmake --preset mingw32 >/dev/null
 cmake --build --preset mingw32 -j "$(nproc)"
 cmake --preset mingw -DQZ_CTSIM="$ctsim" >/dev/null

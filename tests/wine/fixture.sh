@@ -20,10 +20,7 @@ trap 'ready=1' USR1
 ) &
 echo $! >"$xvfb_pid"
 wait $! || true  # returns when the signal comes, or when Xvfb has ended
-if [[ -z ${ready:-} ]]; then
-  echo "Xvfb $DISPLAY did not start" >&2
-  exit 1
-fi
+[[ -n ${ready:-} ]] || { echo "Xvfb $DISPLAY did not start" >&2; exit 1; }
 # COM1 to COM8 lead to ports/comN, where run.sh puts a terminal's pty or nothing; Wine makes
 # the port devices when its server starts. Its services start here, with no test's output to
 # hold open, and the persistent server keeps them for the whole run.
