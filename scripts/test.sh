@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: formatting, the native build's tests, the same under ASan+UBSan, the fuzz
-# targets for a bounded number of runs, and the Windows COM server under Wine.
+# targets for a bounded number of runs, and both Windows DLLs (x64, x86) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

@@ -1,28 +1,52 @@
-// The stand-in keyboard library for Windows: the COM in-process server KbdBridge.dll with the
-// class "KbdBridge.qzCherry". Calls are dispatched through the type library; the events go out
-// through one connection point, found through IProvideClassInfo as the component finds it.
+// kbdsim: a simulated keyboard card reader for hosts that want to try their keyboard path
+// without the keyboard. The COM in-process server KbdBridge.dll with the class
+// "KbdBridge.qzCherry", registered by regsvr32. Each read plays the scenario named by the
+// value Scenario of HKEY_CURRENT_USER\Software\kbdsim (read anew each time, so a host can switch
+// between reads):
+//   success (default)  the test card below          unreadable   the CherryError event -42
+//   false              no card in time (False)       error7       the CherryError event 7
+//   error-event        the Error event               fail         ReadKVK fails with error 1234
+// Calls are dispatched through the type library; the events go out through one connection point,
+// found through IProvideClassInfo as the component finds it.
 #include <windows.h>
 
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "app/com/error_info_win.h"
 #include "base/text_win.h"
-#include "kbdbridge.h"
-#include "stand_in.h"
+#include "kbdsim.h"
 
 using qz::win::FromBstr;
 using qz::win::ToBstr;
 
-std::string kbdbridge::Env(const char* name) {
-  char buf[1024];
-  const DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
-  return n < sizeof buf ? std::string(buf, n) : std::string();
-}
-
 namespace {
+
+struct ErrorInfo {
+  std::int32_t number = 0;
+  std::string source, description;
+};
+
+// The card of a successful read, in the order of the properties: every value distinct, so that
+// one copied into the wrong place shows; umlauts and ß in several, so that a broken conversion
+// shows.
+constexpr int kFieldCount = 15;
+const char* const kTestCard[kFieldCount] = {
+    "Testkasse Süd", "A123456789", "99999",           "1000", "4",     "Dr.",  "Jürgen", "von",
+    "Müßiggang",     "17.03.1962", "Hauptstraße 12a", "D",    "50667", "Köln", "12/29"};
+
+std::string Scenario() {
+  wchar_t text[64] = {};
+  DWORD size = sizeof text;
+  RegGetValueW(HKEY_CURRENT_USER, L"Software\\kbdsim", L"Scenario", RRF_RT_REG_SZ, nullptr, text,
+               &size);
+  return qz::win::Narrow(text);
+}
 
 HMODULE g_module = nullptr;
 LONG g_locks = 0;  // live objects and server locks
@@ -103,7 +127,7 @@ class Dispatch : public I {
 
 class ErrObject final : public Dispatch<_ErrObject> {
  public:
-  explicit ErrObject(kbdbridge::ErrorInfo e) : Dispatch(IID__ErrObject), e_(std::move(e)) {}
+  explicit ErrObject(ErrorInfo e) : Dispatch(IID__ErrObject), e_(std::move(e)) {}
   HRESULT STDMETHODCALLTYPE get_Number(LONG* v) override {
     *v = e_.number;
     return S_OK;
@@ -112,43 +136,13 @@ class ErrObject final : public Dispatch<_ErrObject> {
   HRESULT STDMETHODCALLTYPE get_Description(BSTR* v) override { return Text(v, e_.description); }
 
  private:
-  kbdbridge::ErrorInfo e_;
+  ErrorInfo e_;
 };
-
-std::string WindowText(HWND w) {
-  wchar_t text[256];
-  return qz::win::Narrow(std::wstring_view(text, std::max(GetWindowTextW(w, text, 256), 0)));
-}
-
-// Named CALLBACK functions, not lambdas: on i686 the enumeration callbacks are stdcall.
-BOOL CALLBACK ProbeWindow(HWND w, LPARAM lines) {
-  const bool top = (GetWindowLongW(w, GWL_STYLE) & WS_CHILD) == 0;
-  if (top && !IsWindowVisible(w)) return TRUE;
-  char cls[64] = {};
-  GetClassNameA(w, cls, sizeof cls);
-  *reinterpret_cast<std::string*>(lines) += std::string(top ? "window " : "control ") + cls +
-                                            " enabled=" + (IsWindowEnabled(w) ? "1" : "0") +
-                                            " text=" + WindowText(w) + "\n";
-  if (top) EnumChildWindows(w, ProbeWindow, lines);
-  return TRUE;
-}
-
-// How a test sees the reader window while the read blocks: each visible top-level window of the
-// caller's thread and its controls, with class, enabled state and text, appended to the file
-// that KBDBRIDGE_PROBE names.
-void ProbeWindows() {
-  const std::string path = kbdbridge::Env("KBDBRIDGE_PROBE");
-  if (path.empty()) return;
-  std::string lines;
-  EnumThreadWindows(GetCurrentThreadId(), ProbeWindow, reinterpret_cast<LPARAM>(&lines));
-  std::ofstream(path, std::ios::app | std::ios::binary) << lines;
-}
 
 class Cherry final : public Dispatch<_qzCherry>,
                      public IConnectionPointContainer,
                      public IConnectionPoint,
-                     public IProvideClassInfo,
-                     kbdbridge::Events {
+                     public IProvideClassInfo {
  public:
   Cherry() : Dispatch(IID__qzCherry) {}
 
@@ -158,17 +152,30 @@ class Cherry final : public Dispatch<_qzCherry>,
   ULONG STDMETHODCALLTYPE AddRef() override { return Dispatch::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return Dispatch::Release(); }
 
-  HRESULT STDMETHODCALLTYPE ReadKVK(LONG* timeout, LONG*, LONG*, VARIANT_BOOL* result) override {
-    try {
-      ProbeWindows();
-      const auto outcome = kbdbridge::ReadKVK(*timeout, *this, fields_);
-      if (const auto* e = std::get_if<kbdbridge::ErrorInfo>(&outcome))
-        return qz::win::ReportError(IID__qzCherry, e->number, e->source, e->description);
-      *result = std::get<bool>(outcome) ? VARIANT_TRUE : VARIANT_FALSE;
-      return S_OK;
-    } catch (const std::exception& e) {
-      return qz::win::ReportError(IID__qzCherry, 7, "KbdBridge", e.what());
+  HRESULT STDMETHODCALLTYPE ReadKVK(LONG*, LONG*, LONG*, VARIANT_BOOL* result) override {
+    *result = VARIANT_FALSE;
+    for (auto& f : fields_) f.clear();
+    const std::string scenario = Scenario();
+    std::optional<ErrorInfo> raised;
+    if (scenario.empty() || scenario == "success") {
+      for (int i = 0; i < kFieldCount; ++i) fields_[i] = kTestCard[i];
+      *result = VARIANT_TRUE;
+    } else if (scenario == "unreadable") {
+      raised = CherryError(-42, "Karte nicht lesbar");
+    } else if (scenario == "error7") {
+      raised = CherryError(7, "Lesefehler: Prüfsumme");
+    } else if (scenario == "error-event") {
+      raised =
+          Error({5, "KbdBridge", "Ungültiger Prozeduraufruf"}, "modKVK", "ReadTrack", "Tastatur 1");
+    } else if (scenario == "fail") {
+      raised = ErrorInfo{1234, "KbdBridge.qzCherry", "Keyboard not connected"};
+    } else if (scenario != "false") {
+      raised = ErrorInfo{5, "KbdBridge", "Unknown kbdsim scenario: " + scenario};
     }
+    if (raised)
+      return qz::win::ReportError(IID__qzCherry, raised->number, raised->source,
+                                  raised->description);
+    return S_OK;
   }
 #define QZ_FIELD(Name, i)                                  \
   HRESULT STDMETHODCALLTYPE get_##Name(BSTR* v) override { \
@@ -242,8 +249,7 @@ class Cherry final : public Dispatch<_qzCherry>,
   }
 
   // The events, with their arguments by reference and in reverse order, as VB raises them.
-  std::optional<kbdbridge::ErrorInfo> CherryError(std::int32_t number,
-                                                  const std::string& text) override {
+  std::optional<ErrorInfo> CherryError(std::int32_t number, const std::string& text) {
     LONG n = number;
     BSTR description = ToBstr(text);
     VARIANT args[2] = {};
@@ -255,9 +261,8 @@ class Cherry final : public Dispatch<_qzCherry>,
     SysFreeString(description);
     return raised;
   }
-  std::optional<kbdbridge::ErrorInfo> Error(const kbdbridge::ErrorInfo& e, const std::string& modul,
-                                            const std::string& proc,
-                                            const std::string& zusatz) override {
+  std::optional<ErrorInfo> Error(const ErrorInfo& e, const std::string& modul,
+                                 const std::string& proc, const std::string& zusatz) {
     IDispatch* err = new ErrObject(e);
     BSTR texts[3] = {ToBstr(zusatz), ToBstr(proc), ToBstr(modul)};
     VARIANT args[4] = {};
@@ -273,7 +278,7 @@ class Cherry final : public Dispatch<_qzCherry>,
     return raised;
   }
   // An error the sink raises back ends the read.
-  std::optional<kbdbridge::ErrorInfo> Fire(DISPID id, VARIANT* args, UINT count) {
+  std::optional<ErrorInfo> Fire(DISPID id, VARIANT* args, UINT count) {
     if (sink_ == nullptr) return std::nullopt;
     IDispatch* sink = sink_;
     sink->AddRef();
@@ -284,8 +289,8 @@ class Cherry final : public Dispatch<_qzCherry>,
     sink->Release();
     if (hr != DISP_E_EXCEPTION) return std::nullopt;
     if (ei.pfnDeferredFillIn != nullptr) ei.pfnDeferredFillIn(&ei);
-    kbdbridge::ErrorInfo e{ei.wCode != 0 ? ei.wCode : qz::win::NumberOf(ei.scode),
-                           FromBstr(ei.bstrSource), FromBstr(ei.bstrDescription)};
+    ErrorInfo e{ei.wCode != 0 ? ei.wCode : qz::win::NumberOf(ei.scode), FromBstr(ei.bstrSource),
+                FromBstr(ei.bstrDescription)};
     SysFreeString(ei.bstrSource);
     SysFreeString(ei.bstrDescription);
     SysFreeString(ei.bstrHelpFile);
@@ -293,7 +298,7 @@ class Cherry final : public Dispatch<_qzCherry>,
   }
 
   IDispatch* sink_ = nullptr;
-  std::string fields_[kbdbridge::kFieldCount];
+  std::string fields_[kFieldCount];
 };
 
 class ClassFactory final : public IClassFactory {
@@ -339,5 +344,31 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 
 STDAPI DllCanUnloadNow() {
   return g_locks == 0 ? S_OK : S_FALSE;
+}
+
+// For the whole machine, as the keyboard maker's library registers itself; in the registry view
+// of the bitness it is built for.
+STDAPI DllRegisterServer() {
+  wchar_t clsid[40];
+  StringFromGUID2(CLSID_qzCherry, clsid, 40);
+  const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
+  const std::wstring values[][3] = {{key + L"\\InprocServer32", L"", ModulePath()},
+                                    {key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+                                    {L"Software\\Classes\\KbdBridge.qzCherry\\CLSID", L"", clsid}};
+  for (const auto& v : values) {
+    if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, v[0].c_str(), v[1].empty() ? nullptr : v[1].c_str(),
+                        REG_SZ, v[2].c_str(),
+                        static_cast<DWORD>((v[2].size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+      return SELFREG_E_CLASS;
+  }
+  return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+  wchar_t clsid[40];
+  StringFromGUID2(CLSID_qzCherry, clsid, 40);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\CLSID\\") + clsid).c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\KbdBridge.qzCherry");
+  return S_OK;
 }
 }  // extern "C"
