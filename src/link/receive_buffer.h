@@ -1,6 +1,6 @@
-// The receive side of a serial port: bytes wait in a buffer until
-// the owner takes them all, and a notification is due whenever the waiting bytes reach the
-// threshold. Platform ports feed it what the device delivered and post the notification.
+// The receive side of a serial port: bytes wait in a buffer until the owner takes them all, and
+// a notification is due whenever the waiting bytes reach the threshold. Platform ports feed it
+// what the device delivered and post the notification.
 #pragma once
 
 #include <cstdint>

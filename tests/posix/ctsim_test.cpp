@@ -68,18 +68,6 @@ TEST(CtsimTerminal, LineScenariosShapeTheirAnswersAsNamed) {
   EXPECT_EQ(wtx.at(1).bytes, Joined(Host("tagged").Dialogue()[4]));
 }
 
-// The names --help lists (for kvkread too) are the names that parse; malformed ones do not.
-TEST(CtsimFault, ParsesWhatItListsAndRefusesMalformedNames) {
-  // The listing's placeholders stand for names such as these.
-  const std::map<std::string, std::string> example = {{"card-after-N", "card-after-3"},
-                                                      {"COMMAND=SW", "select-file=6A83"}};
-  for (const NameInfo& s : ListScenarios())
-    EXPECT_TRUE(ParseScenario(example.contains(s.name) ? example.at(s.name) : s.name)) << s.name;
-  for (const char* bad : {"noise", "noise:", "noise:x", "noise:-1", "cut:1x", "nothing:1"})
-    EXPECT_FALSE(ParseFault(bad)) << bad;
-  EXPECT_FALSE(ParseScenario("card-after-x"));
-}
-
 TEST(CtsimFault, StrikesWhereItsArgumentSaysOnceEachDialogue) {
   // Byte 6 of the dialogue's answers is the RESET CT answer's LEN (RESYNCH's answer has 4).
   Host noisy("tagged", "noise:6");

@@ -149,11 +149,6 @@ const ReadCase kReads[] = {
   // Confirmed at 300 ms: the RESYNC expiry at 800 ms passes in the middle of the read.
   {"tagged",            "", {}, "SRQFBE", RV_ReadSuccessful, kTagged, 300ms},
   {"tagged",            "wrong-seq-once:1", {}, "SRrQFBE", RV_ReadSuccessful, kTagged},
-  // Blocks in pieces, chains, a WTX request or a garbage frame before the card file: all read.
-  {"split",             "", {}, "SRQFBE", RV_ReadSuccessful, kTagged},
-  {"chained",           "", {}, "SRQFBE", RV_ReadSuccessful, kTagged},
-  {"wtx",               "", {}, "SRQFBE", RV_ReadSuccessful, kTagged},
-  {"tagged",            "garbage:4", {}, "SRQFBE", RV_ReadSuccessful, kTagged},
   {"tagged",            "wrong-seq-twice:3", {}, "SRQFf", RV_UserCanceled, nullptr, 0ms, 5s},
   // A second confirmation starts the chain again from the reset; the answers then lag one
   // command behind, and the eject's "9000" is the card file's status.

@@ -1,6 +1,6 @@
 // The Windows platform layer where the script tests cannot reach it: the event loop's order of
 // timers and tasks, exceptions from its handlers and a host's WM_QUIT; the reader window's
-// style, modality, keys and close requests; the serial port's refusals. A plain program run under
+// style, modality, keys and close requests. A plain program run under
 // Wine (no test framework is cross-built here): prints each failed check, exits 1 if there was one.
 #include <windows.h>
 
@@ -13,7 +13,6 @@
 
 #include "base/automation_error.h"
 #include "base/event_loop_win.h"
-#include "link/serial_port_win.h"
 #include "ui/reader_view_win.h"
 
 namespace qz::win {
@@ -140,17 +139,6 @@ void ReaderWindow() {
   DestroyWindow(host);
 }
 
-// ReadCard raises ERR_NoPortSet for port 0 before the port sees it, and the port search stops at
-// the first 8002: no script reaches these refusals.
-void SerialPortRefusals() {
-  WinEventLoop loop;
-  auto port = MakeWinSerialPort(loop);
-  CHECK(ErrorOf([&] { port->SetCommPort(0); }) == kErrInvalidPortNumber);
-  CHECK(ErrorOf([&] { port->SetPortOpen(true); }) == kErrInvalidPortNumber);  // none selected
-  port->SetPortOpen(false);  // closing a closed port is harmless
-  CHECK(!port->PortOpen());
-}
-
 }  // namespace
 }  // namespace qz::win
 
@@ -158,7 +146,7 @@ int main() {
   using namespace qz::win;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // the apartment a host's thread has
   for (auto* body : {TimersAndTasksInOrder, HandlerExceptionLeavesRunUntil, HostQuitIsHandedBack,
-                     ReaderWindow, SerialPortRefusals}) {
+                     ReaderWindow}) {
     try {
       body();
     } catch (const std::exception& e) {
