@@ -6,6 +6,7 @@
 //   success (default)  the test card below          unreadable   the CherryError event -42
 //   false              no card in time (False)       error7       the CherryError event 7
 //   error-event        the Error event               fail         ReadKVK fails with error 1234
+// Whatever the scenario, a read without a positive time-out (lngTimeout, milliseconds) fails.
 // Calls are dispatched through the type library; the events go out through one connection point,
 // found through IProvideClassInfo as the component finds it.
 #include <windows.h>
@@ -152,12 +153,16 @@ class Cherry final : public Dispatch<_qzCherry>,
   ULONG STDMETHODCALLTYPE AddRef() override { return Dispatch::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return Dispatch::Release(); }
 
-  HRESULT STDMETHODCALLTYPE ReadKVK(LONG*, LONG*, LONG*, VARIANT_BOOL* result) override {
+  HRESULT STDMETHODCALLTYPE ReadKVK(LONG* timeout, LONG*, LONG*, VARIANT_BOOL* result) override {
     *result = VARIANT_FALSE;
     for (auto& f : fields_) f.clear();
     const std::string scenario = Scenario();
     std::optional<ErrorInfo> raised;
-    if (scenario.empty() || scenario == "success") {
+    if (timeout == nullptr || *timeout <= 0) {
+      // A reader needs to know how long to wait for the card; a host that passes no time-out
+      // (or its arguments in the wrong order) hears of it here rather than from a real keyboard.
+      raised = ErrorInfo{5, "KbdBridge", "No time-out given to ReadKVK"};
+    } else if (scenario.empty() || scenario == "success") {
       for (int i = 0; i < kFieldCount; ++i) fields_[i] = kTestCard[i];
       *result = VARIANT_TRUE;
     } else if (scenario == "unreadable") {
