@@ -97,6 +97,23 @@ class Bstr {
   BSTR b_ = nullptr;
 };
 
+// The reference count of a COM object that deletes itself when its last reference goes. It starts
+// at one: the creator's reference.
+class RefCount {
+ public:
+  ULONG AddRef() { return InterlockedIncrement(&n_); }
+  // Deletes `self` with the last reference; the caller must not touch it once this returns 0.
+  template <class Self>
+  ULONG Release(Self* self) {
+    const ULONG n = InterlockedDecrement(&n_);
+    if (n == 0) delete self;
+    return n;
+  }
+
+ private:
+  LONG n_ = 1;
+};
+
 // A counted reference to a COM interface.
 template <class T>
 class ComPtr {

@@ -25,6 +25,7 @@ constexpr const char* kSource = "qzCardReader";
 using win::ComPtr;
 using win::HResultOf;
 using win::NumberOf;
+using win::RefCount;
 using win::Variant;
 
 // The system's text for an HRESULT, or the generic one.
@@ -122,12 +123,8 @@ class EventSink final : public IDispatch {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
     if (n == nullptr) return E_POINTER;
     *n = 0;
@@ -141,9 +138,10 @@ class EventSink final : public IDispatch {
                                    EXCEPINFO* ei, UINT*) override;
 
  private:
+  friend class win::RefCount;  // only the last Release deletes it
   ~EventSink() = default;
 
-  LONG refs_ = 1;
+  RefCount refs_;
   Win32KeyboardReader* owner_;
   IID source_;
   DISPID cherryErrorId_;

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "app/com/error_info_win.h"
+#include "base/raii_win.h"
 #include "base/text_win.h"
 #include "kbdsim.h"
 
@@ -93,12 +94,8 @@ class Dispatch : public I {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
   // The component finds the type information through IProvideClassInfo, not here.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -121,7 +118,7 @@ class Dispatch : public I {
   }
 
  private:
-  LONG refs_ = 1;
+  qz::win::RefCount refs_;
   IID iid_;
   ITypeInfo* info_ = nullptr;
 };

@@ -7,6 +7,7 @@
 
 #include "app/com/error_info_win.h"
 #include "base/module_win.h"
+#include "base/raii_win.h"
 
 namespace qz::win {
 
@@ -28,12 +29,8 @@ class ClassFactory final : public IClassFactory {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -56,7 +53,7 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  LONG refs_ = 1;
+  RefCount refs_;
 };
 
 }  // namespace qz::win

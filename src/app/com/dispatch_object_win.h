@@ -36,12 +36,8 @@ class DispatchObject : public Iface, public ISupportErrorInfo {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
 
   // IDispatch, delegated to the type information of the dual interface.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -77,7 +73,7 @@ class DispatchObject : public Iface, public ISupportErrorInfo {
   }
 
  private:
-  LONG refs_ = 1;  // the creator's reference
+  RefCount refs_;
 };
 
 }  // namespace qz::win
