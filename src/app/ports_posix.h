@@ -12,7 +12,9 @@ namespace qz {
 
 // COM1 is devices[0], COM2 devices[1], ...; takes effect at the next ReadCard or GetCardPort.
 // An empty list restores the default: the user's QZCARDREADER_PORTS (colon-separated paths)
-// when set, otherwise the system's serial devices (COMn = /dev/ttyS{n-1}).
+// when set, otherwise the system's serial devices: /dev/ttyS0 up to the highest /dev/ttyS*
+// present (COMn = /dev/ttyS{n-1}), then the /dev/ttyUSB* and /dev/ttyACM* present, in number
+// order.
 void SetPorts(std::vector<std::string> devices);
 
 // The device COMn opens on this thread, or nullopt when n names no port.
